@@ -1,0 +1,59 @@
+// The system clock and the millisecond tick count behind one seam, so that the
+// poll cadence, fill freshness, UTC days and retry waits can be tested with a
+// settable clock instead of real time.
+#ifndef QB_SUPPORT_CLOCK_H
+#define QB_SUPPORT_CLOCK_H
+
+#include <atomic>
+#include <cstdint>
+
+namespace qbsync {
+
+// Calendar fields of a UTC time, as the platform's SYSTEMTIME carries them.
+struct CivilTime {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary start, never decreasing (GetTickCount64).
+  virtual std::uint64_t tickMs() = 0;
+  // Current UTC time as 100 ns units since 1601-01-01 (GetSystemTimeAsFileTime).
+  virtual std::uint64_t fileTimeNow() = 0;
+};
+
+// The clock every module reads. Any thread.
+Clock& clock();
+
+// Replaces the process clock; null restores the system clock. Tests only,
+// before the threads that read it start.
+void setClockForTesting(Clock* replacement);
+
+// A clock that moves only when told to. Thread-safe.
+class ManualClock final : public Clock {
+ public:
+  ManualClock(std::uint64_t tickMs, std::uint64_t fileTime) : tick_(tickMs), fileTime_(fileTime) {}
+  std::uint64_t tickMs() override { return tick_.load(); }
+  std::uint64_t fileTimeNow() override { return fileTime_.load(); }
+  // Moves both the tick count and the wall clock.
+  void advanceMs(std::uint64_t ms) {
+    tick_ += ms;
+    fileTime_ += ms * 10000;
+  }
+  void setFileTime(std::uint64_t fileTime) { fileTime_ = fileTime; }
+
+ private:
+  std::atomic<std::uint64_t> tick_;
+  std::atomic<std::uint64_t> fileTime_;
+};
+
+}  // namespace qbsync
+
+#endif
