@@ -5,7 +5,10 @@
 #define QB_SUPPORT_CLOCK_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 namespace qbsync {
 
@@ -27,6 +30,11 @@ class Clock {
   virtual std::uint64_t tickMs() = 0;
   // Current UTC time as 100 ns units since 1601-01-01 (GetSystemTimeAsFileTime).
   virtual std::uint64_t fileTimeNow() = 0;
+  // Waits on cv (lock held) until `ms` milliseconds passed or done() holds;
+  // returns done(). The system clock really waits; a test clock may advance
+  // itself instead, so retry waits of minutes take no real time.
+  virtual bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, std::uint64_t ms,
+                       const std::function<bool()>& done);
 };
 
 // The clock every module reads. Any thread.
@@ -48,10 +56,19 @@ class ManualClock final : public Clock {
     fileTime_ += ms * 10000;
   }
   void setFileTime(std::uint64_t fileTime) { fileTime_ = fileTime; }
+  // Advances the clock by the whole wait at once (after letting other
+  // threads run), so timed loops run at full speed under test.
+  bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, std::uint64_t ms,
+               const std::function<bool()>& done) override;
+  // Sum of all waits so far and the last one, in milliseconds.
+  std::uint64_t waitedMs() const { return waited_.load(); }
+  std::uint64_t lastWaitMs() const { return lastWait_.load(); }
 
  private:
   std::atomic<std::uint64_t> tick_;
   std::atomic<std::uint64_t> fileTime_;
+  std::atomic<std::uint64_t> waited_{0};
+  std::atomic<std::uint64_t> lastWait_{0};
 };
 
 }  // namespace qbsync
