@@ -1,12 +1,15 @@
 #include "study/sender_factory.h"
 
+#include "sync/native_sender.h"
+
 namespace qbsync {
 
 const SenderFactory& senderFactory() {
-  // The sender thread is not part of this build yet: collection runs alone
-  // and the records wait in the outbox.
-  static const SenderFactory none;
-  return none;
+  static const SenderFactory factory = [](const ConnectionSettings& settings, const std::string& secret,
+                                          const std::string& outboxDir, LogSink sink) -> std::unique_ptr<SyncSender> {
+    return std::make_unique<NativeSender>(settings, secret, outboxDir, std::move(sink), nativeHttpTransportFactory());
+  };
+  return factory;
 }
 
 }  // namespace qbsync
