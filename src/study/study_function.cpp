@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +14,8 @@
 #include "collector/fill_phase.h"
 #include "collector/instrument_metadata.h"
 #include "collector/json_quote.h"
+#include "collector/manual_journal.h"
+#include "collector/order_phase.h"
 #include "storage/durable_file.h"
 #include "storage/folder_rules.h"
 #include "study/sender_factory.h"
@@ -264,6 +267,14 @@ void collect(StudyHost& host, SyncController& c, const CollectorSnapshot& snapsh
         "session before starting a new one.");
   }
 
+  try {
+    finalizeCaptures(state);
+  } catch (const std::exception& e) {
+    state.captureWarning = std::string("Screenshot finalization pending; fill collection continues. ") + e.what();
+  } catch (...) {
+    state.captureWarning = "Screenshot finalization pending after an unexpected error; fill collection continues.";
+  }
+
   FillPhaseInputs fills;
   fills.account = account;
   fills.symbol = symbol;
@@ -273,10 +284,17 @@ void collect(StudyHost& host, SyncController& c, const CollectorSnapshot& snapsh
   fills.allowLocalFillIds = inputYes(host, kInputAllowLocalFillIds);
   fills.maxFills = inputInteger(host, kInputMaxFillsPerPoll);
   fills.captureFreshFills = inputYes(host, kInputCaptureFreshFills);
-  fills.shift = hostShift(host);
-  runFillPhase(host, state, fills);
+  const std::optional<CaptureCandidate> candidate = runFillPhase(host, state, fills);
 
   host.liveTradeFlag = simulation ? 0 : 1;
+
+  if (inputYes(host, kInputCaptureOrders)) runOrderPhase(host, state, account, symbol, simulation);
+
+  const std::string orderIdText = decodeHostText(inputRawText(host, kInputOrderIdText));
+  runNoteStep(state, inputInteger(host, kInputNoteRevision), decodeHostText(inputRawText(host, kInputNoteText)),
+              orderIdText, [&c](std::int32_t revision) { c.acknowledgeNote(revision); });
+  runCaptureStep(host, state, inputInteger(host, kInputCaptureRevision), orderIdText, candidate,
+                 [&c](std::int32_t revision) { c.acknowledgeCapture(revision); });
 
   if (!state.captureWarning.empty()) {
     pauseReport(host, state.captureWarning, &state);
