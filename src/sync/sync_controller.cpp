@@ -15,6 +15,7 @@
 #include "storage/folder_rules.h"
 #include "support/identifier.h"
 #include "support/log_excerpt.h"
+#include "setup/setup_window.h"
 #include "sync/sync_sender.h"
 
 namespace qbsync {
@@ -130,6 +131,10 @@ SyncController::~SyncController() {
 }
 
 void SyncController::stop() {
+  if (setup_window_) {
+    setup_window_->closeWindow();
+    setup_window_.reset();
+  }
   std::unique_ptr<SyncSender> sender;
   {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -174,7 +179,7 @@ void SyncController::setAllowSync(bool allow) {
 }
 
 CollectorSnapshot SyncController::collectorSnapshot() {
-  const std::string windowFailure;  // the setup window reports here once it exists
+  const std::string windowFailure = setup_window_ ? setup_window_->failureText() : std::string();
   std::unique_ptr<SyncSender> taken;
   CollectorSnapshot s;
   {
@@ -342,12 +347,6 @@ void SyncController::acknowledgeCapture(std::int32_t revision) {
     pending_screenshots_ = std::move(before);
     throw;
   }
-}
-
-void SyncController::openSetupWindow(void* ownerWindow, bool requireOwner, bool noteMode) {
-  if (requireOwner && (!ownerWindow || !IsWindow(static_cast<HWND>(ownerWindow)))) return;
-  // The setup window joins here; until then setup happens through the saved settings file.
-  (void)noteMode;
 }
 
 ConnectionSettings SyncController::settingsCopy() const {

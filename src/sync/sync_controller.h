@@ -11,12 +11,19 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "service/setup_account.h"
 #include "settings/connection_settings.h"
 #include "settings/setup_values.h"
 #include "support/log_queue.h"
+
+namespace qbnative {
+class SetupWindow;
+struct SetupCallbacks;
+}  // namespace qbnative
 
 namespace qbsync {
 
@@ -86,8 +93,22 @@ class SyncController {
   void acknowledgeNote(std::int32_t revision);
   void acknowledgeCapture(std::int32_t revision);
 
-  // Opens or shows the setup window; the window is owned by the chart's root window.
+  // Chart thread: opens or shows the setup window, owned by the chart's root
+  // window. With requireOwner, nothing happens unless the owner is a live window.
   void openSetupWindow(void* ownerWindow, bool requireOwner, bool noteMode);
+
+  // Setup worker threads: the destination accounts visible to a credential
+  // pair, and the readiness of the chosen one. Throw codes or user texts;
+  // `cancel` is the window's flag.
+  std::vector<qbnative::SetupAccount> discoverAccounts(const std::string& email, const std::string& secret,
+                                                       const std::atomic<bool>& cancel);
+  void checkConnection(const qbnative::SetupValues& form, const std::atomic<bool>& cancel);
+  // Window thread: whether journal notes and captures may be used.
+  bool journalToolsReady();
+  // Window thread: saves Start (verified settings) or Pause and restarts the sender.
+  void applySetup(const qbnative::SetupValues& form);
+  // The seven callbacks bound to this controller.
+  qbnative::SetupCallbacks setupCallbacks();
 
   // Log line from any thread.
   void log(const std::string& text, bool isError);
@@ -123,6 +144,7 @@ class SyncController {
   std::string verified_fingerprint_;
   std::string saved_verified_fingerprint_;
   bool check_started_ = false;
+  std::unique_ptr<qbnative::SetupWindow> setup_window_;
   std::unique_ptr<SyncSender> sender_;
   bool restart_pending_ = false;
   bool allow_replay_ = false;
