@@ -17,7 +17,7 @@ using HostDateTime = std::int64_t;
 constexpr std::int64_t kMicrosPerDay = 86400000000LL;
 constexpr std::int64_t kHostToUnixMicros = 2209161600000000LL;
 
-// Proleptic Gregorian fields of a host date-time (microsecond part dropped).
+// Proleptic Gregorian fields of a host date-time, down to the millisecond.
 CivilTime hostCivilTime(HostDateTime value);
 
 // "%04d-%02d-%02dT%02d:%02d:%02d.%06d", no zone suffix.
