@@ -105,16 +105,16 @@ std::uint64_t applyReceipt(NativeSpool& spool, BatchEntry& batch, const HttpResp
 }  // namespace
 
 std::string rejectionMessage(const NativeApiError& error) {
-  std::string text = "Import rejected (HTTP " + std::to_string(error.http_status) + ")";
-  if (!error.code.empty()) text += ": " + error.code;
-  if (!error.field.empty()) text += " at " + error.field;
+  std::string text = "Import rejected (HTTP " + std::to_string(error.httpStatus()) + ")";
+  if (!error.code().empty()) text += ": " + error.code();
+  if (!error.field().empty()) text += " at " + error.field();
   text += ". ";
-  const std::string& code = error.code;
+  const std::string& code = error.code();
   if (code == "INVALID_SYNC_IDENTITY" || code == "INVALID_SYNC_CONNECTOR") {
     text += "Check that the Quorbelle server supports the Sierra connector. ";
   } else if (code == "NOT_AUTHORIZED") {
     text += "Check account access and credentials. ";
-  } else if (code == "DISABLED" || code == "SIERRA_SYNC_DISABLED" || error.http_status == 404) {
+  } else if (code == "DISABLED" || code == "SIERRA_SYNC_DISABLED" || error.httpStatus() == 404) {
     text += "The Quorbelle server needs the native Sierra sync endpoint enabled. ";
   } else if (code == "INVERSE_CONTRACT_UNSUPPORTED") {
     text += "Quorbelle needs inverse-contract calculations for this source instrument. ";

@@ -45,13 +45,13 @@ void scheduleRetry(NativeSpool& spool, const NoteEntry& note, std::uint64_t dela
 }  // namespace
 
 std::string noteFailureMessage(const NativeApiError& error) {
-  const int status = error.http_status;
+  const int status = error.httpStatus();
   std::string text = status == 0 ? "Note upload could not reach Quorbelle"
                                  : "Note upload failed (HTTP " + std::to_string(status) + ")";
-  if (!error.code.empty()) text += ": " + error.code;
-  if (!error.field.empty()) text += " at " + error.field;
+  if (!error.code().empty()) text += ": " + error.code();
+  if (!error.field().empty()) text += " at " + error.field();
   text += ". ";
-  const std::string& code = error.code;
+  const std::string& code = error.code();
   if (code == "INVALID_SYNC_CONNECTOR") {
     text += "Deploy the Sierra notes API update on " + defaultOriginHost() + ".";
   } else if (code == "INVALID_SYNC_IDENTITY") {
