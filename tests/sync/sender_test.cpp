@@ -25,8 +25,8 @@ qbsync::HttpResponse answer(int status, const std::string& body) {
   return r;
 }
 
-struct Run {
-  explicit Run(qbsync::ConnectionSettings s) : fx(std::move(s)), transport(std::make_shared<FakeTransport>()) {}
+struct SenderRun {
+  explicit SenderRun(qbsync::ConnectionSettings s) : fx(std::move(s)), transport(std::make_shared<FakeTransport>()) {}
 
   void start() {
     sender = std::make_unique<qbsync::NativeSender>(
@@ -81,7 +81,7 @@ TEST(Sender, AccessFailuresEndInOneFinalStatus) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Run run(c.native ? qbtest::nativeSettings() : qbtest::journalSettings());
+    SenderRun run(c.native ? qbtest::nativeSettings() : qbtest::journalSettings());
     run.transport->push([r = c.response](const RecordedRequest&) { return r; });
     run.start();
     ASSERT_TRUE(run.until([&] { return run.sender->halted(); }));
@@ -95,7 +95,7 @@ TEST(Sender, AccessFailuresEndInOneFinalStatus) {
 TEST(Sender, UnreachableServiceIsAskedAgainWithGrowingWaits) {
   qbtest::RecordingClock clock;
   qbtest::ScopedClock scoped(clock);
-  Run run(qbtest::journalSettings());
+  SenderRun run(qbtest::journalSettings());
   for (int i = 0; i < 7; ++i) run.transport->push(0);
   qbsync::HttpResponse busy = answer(503, "");
   busy.retry_after_seconds = 300;
@@ -113,7 +113,7 @@ TEST(Sender, UnreachableServiceIsAskedAgainWithGrowingWaits) {
 
 TEST(Sender, StopDuringAWaitOrARequestEndsQuietly) {
   // A real minute-long wait: the stop must cut it short.
-  Run waiting(qbtest::journalSettings());
+  SenderRun waiting(qbtest::journalSettings());
   waiting.transport->push(503, "", 60);
   waiting.start();
   ASSERT_TRUE(waiting.until([&] { return waiting.transport->requests().size() == 1; }));
@@ -124,7 +124,7 @@ TEST(Sender, StopDuringAWaitOrARequestEndsQuietly) {
   EXPECT_EQ(waiting.sender->statusText(), "Connection unavailable; local capture continues. Retrying Quorbelle...");
 
   // A stop while a request is in flight cancels the transport.
-  Run inFlight(qbtest::journalSettings());
+  SenderRun inFlight(qbtest::journalSettings());
   std::atomic<bool> entered{false};
   inFlight.transport->push([&](const RecordedRequest&) {
     entered = true;
@@ -142,7 +142,7 @@ TEST(Sender, StopDuringAWaitOrARequestEndsQuietly) {
 TEST(Sender, DeliversTheOutboxAndReportsItsSummary) {
   qbtest::RecordingClock clock;
   qbtest::ScopedClock scoped(clock);
-  Run run(qbtest::nativeSettings());
+  SenderRun run(qbtest::nativeSettings());
   for (int n = 1; n <= 3; ++n) run.fx.write(qbtest::fillRecord(run.fx.settings, n, "2025-12-01T14:30:0" + std::to_string(n) + ".000000Z"));
   run.transport->setFallback([](const RecordedRequest& req) {
     if (req.method == "GET") {
