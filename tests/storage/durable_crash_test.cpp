@@ -23,15 +23,19 @@ std::string writerExe() {
   return self.substr(0, self.find_last_of('\\') + 1) + "storage_crash_writer.exe";
 }
 
-// Starts the writer, lets it run for `runMs` after it signalled readiness, then
-// kills it. Returns false when it could not be started or did not get ready.
-bool runAndKill(const std::string& args, DWORD runMs) {
+// Starts the writer as `mode "where" <ready-event> extra`, lets it run for
+// `runMs` after it signalled readiness, then kills it. Returns false when it
+// could not be started or did not get ready.
+bool runAndKill(const std::string& mode, const std::string& where, const std::string& extra, DWORD runMs) {
   static unsigned counter = 0;
   const std::string eventName = "qb-crash-ready-" + std::to_string(GetCurrentProcessId()) + "-" +
                                 std::to_string(counter++);
   HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
   if (!ready) return false;
-  std::string command = "\"" + writerExe() + "\" " + args + " " + eventName;
+  // The ready event comes third, before any mode-specific argument: the writer
+  // opens argv[3] as the event whatever the mode.
+  std::string command = "\"" + writerExe() + "\" " + mode + " \"" + where + "\" " + eventName;
+  if (!extra.empty()) command += " " + extra;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -59,7 +63,7 @@ TEST(DurableCrash, ReplaceLeavesOneCompleteVersion) {
   int written = 0;
   for (int kill = 0; kill < kKills; ++kill) {
     SCOPED_TRACE("kill " + std::to_string(kill));
-    ASSERT_TRUE(runAndKill("replace \"" + target + "\"", random() % 40));
+    ASSERT_TRUE(runAndKill("replace", target, "", random() % 40));
     const std::string now = readBytes(target);
     if (now == "<missing>" && kill == 0) continue;  // killed before its first rename
     ASSERT_TRUE(now == crashContent(0) || now == crashContent(1) || now == crashContent(2))
@@ -80,7 +84,7 @@ TEST(DurableCrash, PublishLeavesOnlyCompleteRecords) {
     SCOPED_TRACE("kill " + std::to_string(kill));
     // Fresh index ranges per run keep every record name distinct.
     const unsigned first = static_cast<unsigned>(kill) * 100000u;
-    ASSERT_TRUE(runAndKill("publish \"" + dir.path() + "\" " + std::to_string(first), random() % 40));
+    ASSERT_TRUE(runAndKill("publish", dir.path(), std::to_string(first), random() % 40));
     for (const std::string& name : qbsync::listFiles(dir.path(), "r-*")) {
       const unsigned i = static_cast<unsigned>(std::stoul(name.substr(2)));
       const std::string path = dir.file(name);
