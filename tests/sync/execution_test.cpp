@@ -106,8 +106,9 @@ TEST(Execution, RefusalsCarryTheirCodes) {
       {"time without Z", [](auto&, auto& r) { r["executed_at"] = "2025-12-01T14:30:05"; }, "UTC_TIMESTAMP_REQUIRED"},
       {"cost product past eight places",
        [](auto& s, auto& r) {
+         s.asset_type = "stock";
          s.commission_per_unit = "0.12345678";
-         r["quantity"] = "3";
+         r["quantity"] = "0.3";
        },
        "INVALID_DECIMAL"},
       {"native without metadata",
