@@ -15,4 +15,9 @@ bool openCollectorLock(CollectorState& state) {
   return true;
 }
 
+void closeCollectorLock(CollectorState& state) {
+  if (state.lockHeld()) fileApi().closeHandle(state.lockHandle);
+  state.lockHandle = nullptr;
+}
+
 }  // namespace qbsync

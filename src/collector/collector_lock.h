@@ -10,6 +10,9 @@ namespace qbsync {
 // process or study holds it, or the directory is inaccessible.
 bool openCollectorLock(CollectorState& state);
 
+// Closes the state's lock handle when one is held and marks it not held.
+void closeCollectorLock(CollectorState& state);
+
 }  // namespace qbsync
 
 #endif
