@@ -22,6 +22,7 @@
 #include "study/study_inputs.h"
 #include "support/clock.h"
 #include "support/text_encoding.h"
+#include "support/timestamp.h"
 #include "sync/sync_controller.h"
 
 namespace qbsync {
