@@ -181,6 +181,12 @@ HttpResponse NativeHttp::request(const std::string& method, const std::string& p
                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                      secure ? WINHTTP_FLAG_SECURE : 0);
   if (!scope.request) return {};
+  // WinHTTP's own wait for the status line has no limit by default, and on
+  // some implementations closing the request does not interrupt it: the close
+  // below would then wait for the closing notification forever. Bounding that
+  // wait by the deadline keeps the promise of the deadline plus close time.
+  DWORD answerWaitMs = deadline_ms_;
+  WinHttpSetOption(scope.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answerWaitMs, sizeof(answerWaitMs));
 
   DWORD disable = kDisableCookiesRedirectsAutoAuth;
   if (!WinHttpSetOption(scope.request, kDisableFeatureOption, &disable, sizeof(disable))) {
