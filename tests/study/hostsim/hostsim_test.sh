@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The host simulator against a probe study: what the host hands the study
+# (fills with their times across daylight-saving changes, orders with stop
+# and target children, symbol details, menu picks, keys, input edits), the
+# chart images it writes, restarts at a step, and scenario errors.
+# usage: hostsim_test.sh <wine-run> <qb-hostsim.exe> <probe.dll> <work-dir>
+set -uo pipefail
+wine_run=$1 hostsim=$2 probe=$3 work=$4
+here=$(cd "$(dirname "$0")" && pwd)
+failures=0
+rm -rf "$work" && mkdir -p "$work/data"
+
+expect() {  # expect <output-file> <exact line>
+  if ! grep -qxF -- "$2" "$1"; then echo "MISSING: $2"; failures=$((failures + 1)); fi
+}
+expect_not() {
+  if grep -qF -- "$2" "$1"; then echo "UNEXPECTED: $2"; failures=$((failures + 1)); fi
+}
+
+out=$work/run.out
+"$wine_run" "$hostsim" play "$probe" "$here/probe.json" --data-folder "$work/data" >"$out" 2>&1
+echo "exit $?" >>"$out"
+cat "$out"
+expect "$out" "exit 0"
+expect "$out" "HOSTSIM NAME Probe"
+expect "$out" "HOSTSIM DECLARE 1 5 | Number"
+expect "$out" "HOSTSIM LOG 0 chart Sim1 ESM25 zone Eastern Standard Time data Z:${work//\//\\}\\data"
+# Daylight saving starts 2024-03-10 02:00 EST and ends 2024-11-03 02:00 EDT.
+expect "$out" "HOSTSIM LOG 0 fill 0 Sim1 ESM25 sim=1 order=0 side=1 qty=1 price=0 exec=a local=2024-03-10 01:59:59.000000 utc=2024-03-10 06:59:59.000000"
+expect "$out" "HOSTSIM LOG 0 fill 1 Sim1 ESM25 sim=1 order=0 side=1 qty=1 price=0 exec=b local=2024-03-10 03:00:00.000000 utc=2024-03-10 07:00:00.000000"
+expect "$out" "HOSTSIM LOG 0 fill 2 Sim1 ESM25 sim=1 order=0 side=1 qty=1 price=0 exec=c local=2024-11-03 01:30:00.000000 utc=2024-11-03 05:30:00.000000"
+grep -q "exec=d local=2024-11-03 01:30:00.000000 utc=2024-11-03 0[56]:30:00.000000" "$out" || { echo "MISSING: fill d"; failures=$((failures + 1)); }
+expect "$out" "HOSTSIM LOG 0 fill 4 Sim1 ESM25 sim=1 order=77 side=2 qty=2 price=5000.25 exec=e local=2024-07-01 12:00:00.123456 utc=2024-07-01 16:00:00.123456"
+expect "$out" "HOSTSIM LOG 0 details tick=0.25 value=12.5"
+expect "$out" "HOSTSIM MENU ADD 1 Probe menu"
+expect "$out" "HOSTSIM MENU PICK 1 Probe menu"
+expect "$out" "HOSTSIM LOG 0 menu 1"
+expect "$out" "HOSTSIM LOG 0 key 78 ctrl 0 shift 0"
+# The dialog keeps an integer within its limits; the study's own text write shows on the next call.
+expect "$out" "HOSTSIM EDIT 1 = 10"
+expect "$out" "HOSTSIM LOG 0 inputs 1 10 [typed]"
+expect "$out" "HOSTSIM LOG 0 inputs 1 5 [Unset]"
+expect "$out" "HOSTSIM LOG 0 order 10 Limit side=1 p1=5000 status=2 parent=0 stop=11 target=12 oco=0"
+expect "$out" "HOSTSIM LOG 0 order 11 Stop side=2 p1=4990 status=2 parent=10 stop=0 target=0 oco=12"
+expect "$out" "HOSTSIM LOG 0 order 12 Limit side=2 p1=5010 status=2 parent=10 stop=0 target=0 oco=11"
+expect "$out" "HOSTSIM LOG 0 capture 1"
+expect "$out" "HOSTSIM LOG 0 fill 1 loading"
+expect "$out" "HOSTSIM INPUT 2 \"call 4\" | Text"
+expect "$out" "HOSTSIM LOG 0 final calls=4"
+expect "$out" "HOSTSIM MENU DROP 1"
+png="$work/data/probe-0.png"
+expect "$out" "HOSTSIM CAPTURE REQUEST Z:${work//\//\\}\\data\\probe-0.png"
+# Written on the second render, not the first (delay_renders 1).
+if [[ ! -f $png ]] || [[ $(head -c 8 "$png" | od -An -tx1 | tr -d ' ') != 89504e470d0a1a0a ]] ||
+   [[ $(tail -c 12 "$png" | od -An -tx1 | tr -d ' ') != 0000000049454e44ae426082 ]]; then
+  echo "MISSING: complete PNG at $png"; failures=$((failures + 1))
+fi
+# The order removed in the last step is gone from the host's list.
+[[ $(grep -c "HOSTSIM LOG 0 order 11 " "$out") == 2 ]] || { echo "order 11 not removed"; failures=$((failures + 1)); }
+
+# A restarted host: the history of earlier steps is loaded, their calls are not made.
+out=$work/restart.out
+"$wine_run" "$hostsim" play "$probe" "$here/probe.json" --data-folder "$work/data" --start-step later >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 0"
+expect "$out" "HOSTSIM START at step 3"
+expect "$out" "HOSTSIM LOG 0 fill 1 loading"
+expect "$out" "HOSTSIM LOG 0 final calls=1"
+expect_not "$out" "menu 1"
+
+# Scenario and argument errors end before the library is loaded.
+printf '{"chart":{"account":"A","trade_symbol":"ES"},"steps":[{"menu":1}]}' >"$work/bad.json"
+out=$work/bad.out
+"$wine_run" "$hostsim" play "$probe" "$work/bad.json" --data-folder "$work/data" >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 2"
+grep -qF "steps[0].menu: expected a string" "$out" || { echo "MISSING: scenario error"; failures=$((failures + 1)); }
+out=$work/zone.out
+printf '{"chart":{"account":"A","trade_symbol":"ES","time_zone":"Mars Standard Time"},"steps":[]}' >"$work/zone.json"
+"$wine_run" "$hostsim" play "$probe" "$work/zone.json" --data-folder "$work/data" >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 2"
+grep -qF 'unknown Windows time zone id "Mars Standard Time"' "$out" || { echo "MISSING: zone error"; failures=$((failures + 1)); }
+
+if [[ $failures -ne 0 ]]; then echo "$failures failure(s)"; exit 1; fi
+echo "hostsim ok"

@@ -1,0 +1,233 @@
+// qb-hostsim: a simulated chart host for the study library.
+//
+//   qb-hostsim play <study.dll> <scenario.json> [--data-folder DIR] [--start-step N|LABEL]
+//   qb-hostsim prepare-settings <data-folder> <settings.json>
+//
+// Paths may be Windows paths or absolute Unix paths (read as Z:\...).
+// Exit status: 0 done; 2 bad arguments or scenario; 3 the library or its
+// study function cannot be loaded; 4 a step's "until" timed out; 5 the
+// settings file could not be written.
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+#include <string>
+
+#include "prepare_settings.h"
+#include "scenario.h"
+#include "sim_host.h"
+
+namespace {
+
+using qbhostsim::Scenario;
+using qbhostsim::SimHost;
+using qbhostsim::Step;
+
+std::string narrow(const wchar_t* text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::wstring wide(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  std::wstring out(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), n);
+  return out;
+}
+
+// Scripts run on the Unix side of wine and pass Unix paths.
+std::string windowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') {
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+    path = "Z:" + path;
+  }
+  return path;
+}
+
+bool readText(const std::string& path, std::string& text) {
+  std::FILE* f = _wfopen(wide(windowsPath(path)).c_str(), L"rb");
+  if (!f) return false;
+  text.clear();
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: qb-hostsim play <study.dll> <scenario.json> [--data-folder DIR] [--start-step N|LABEL]\n"
+               "       qb-hostsim prepare-settings <data-folder> <settings.json>\n");
+  return 2;
+}
+
+// GetProcAddress answers a generic function pointer; the export's real type is known.
+template <typename F>
+F exportOf(HMODULE library, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+// The process ends the way a killed host does: no final call, no unloading.
+[[noreturn]] void dieNow(UINT code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), code);
+  ExitProcess(code);
+}
+
+bool runStep(SimHost& host, StudyFunction study, const Scenario& scenario, const Step& step, std::size_t index) {
+  std::printf("HOSTSIM STEP %zu%s%s\n", index, step.label.empty() ? "" : " ", step.label.c_str());
+  std::fflush(stdout);
+  if (step.at) host.setTime(*step.at);
+  host.applyState(step);
+  const std::int32_t wait = step.waitMs >= 0 ? step.waitMs : scenario.defaultWaitMs;
+  bool ok = true;
+  if (step.call) {
+    if (!step.at) host.advanceTime(static_cast<std::int64_t>(wait) * 1000);
+    if (wait > 0) Sleep(static_cast<DWORD>(wait));
+    host.prepareEvents(step);
+    const std::size_t logFrom = host.logSize();
+    if (!step.until) {
+      for (std::int32_t i = 0; i < step.repeat; ++i) {
+        if (i > 0) {
+          if (wait > 0) Sleep(static_cast<DWORD>(wait));
+          host.advanceTime(static_cast<std::int64_t>(wait) * 1000);
+        }
+        host.call(study, false, false);
+      }
+    } else {
+      const qbhostsim::UntilSpec& u = *step.until;
+      const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(u.timeoutMs);
+      for (std::int64_t calls = 1;; ++calls) {
+        host.call(study, false, false);
+        const bool logHit = !u.logContains.empty() && host.logSince(logFrom, u.logContains);
+        const bool statusHit = !u.statusContains.empty() && host.statusText().find(u.statusContains) != std::string::npos;
+        if (logHit || statusHit) {
+          std::printf("HOSTSIM UNTIL met after %lld calls\n", static_cast<long long>(calls));
+          break;
+        }
+        if (GetTickCount64() >= deadline) {
+          std::printf("HOSTSIM UNTIL TIMEOUT after %lld calls (log \"%s\", status \"%s\")\n",
+                      static_cast<long long>(calls), u.logContains.c_str(), u.statusContains.c_str());
+          ok = false;
+          break;
+        }
+        Sleep(static_cast<DWORD>(u.everyMs));
+        host.advanceTime(static_cast<std::int64_t>(u.everyMs) * 1000);
+      }
+      std::fflush(stdout);
+    }
+  }
+  for (std::int32_t i = 0; i < step.renders; ++i) host.render();
+  if (step.crash) {
+    std::printf("HOSTSIM CRASH at step %zu\n", index);
+    dieNow(9);
+  }
+  return ok;
+}
+
+int play(const std::string& dllPath, const std::string& scenarioPath, const std::string& dataFolder,
+         const std::string& startStep) {
+  std::string text;
+  if (!readText(scenarioPath, text)) {
+    std::fprintf(stderr, "qb-hostsim: cannot read %s\n", scenarioPath.c_str());
+    return 2;
+  }
+  Scenario scenario;
+  std::size_t first = 0;
+  try {
+    scenario = qbhostsim::parseScenario(text);
+    if (!startStep.empty()) first = qbhostsim::stepIndex(scenario, startStep);
+  } catch (const qbhostsim::ScenarioError& e) {
+    std::fprintf(stderr, "qb-hostsim: %s: %s\n", scenarioPath.c_str(), e.what());
+    return 2;
+  }
+  if (!dataFolder.empty()) scenario.chart.dataFolder = windowsPath(dataFolder);
+  if (scenario.chart.dataFolder.empty()) {
+    std::fprintf(stderr, "qb-hostsim: no data folder (scenario \"data_folder\" or --data-folder)\n");
+    return 2;
+  }
+
+  HMODULE library = LoadLibraryW(wide(windowsPath(dllPath)).c_str());
+  if (!library) {
+    std::fprintf(stderr, "qb-hostsim: cannot load %s (error %lu)\n", dllPath.c_str(), GetLastError());
+    return 3;
+  }
+  auto study = exportOf<StudyFunction>(library, "scsf_QuorbelleApiSyncCollector");
+  if (!study) {
+    std::fprintf(stderr, "qb-hostsim: %s has no scsf_QuorbelleApiSyncCollector\n", dllPath.c_str());
+    return 3;
+  }
+  auto name = exportOf<const char* (*)()>(library, "scdll_DLLName");
+  auto version = exportOf<int (*)()>(library, "scdll_DLLVersion");
+  std::printf("HOSTSIM DLL %s version %d\n", name ? name() : "?", version ? version() : 0);
+
+  int status = 0;
+  try {
+    SimHost host(scenario.chart, stdout);
+    // A restarted host has the chart's history loaded already: earlier steps
+    // contribute what they loaded, without their calls.
+    for (std::size_t i = 0; i < first; ++i) {
+      const Step& step = scenario.steps[i];
+      if (step.at) host.setTime(*step.at);
+      host.applyState(step);
+    }
+    if (first > 0) std::printf("HOSTSIM START at step %zu\n", first);
+    host.call(study, true, false);
+    for (std::size_t i = first; i < scenario.steps.size(); ++i) {
+      if (!runStep(host, study, scenario, scenario.steps[i], i)) status = 4;
+    }
+    host.printInputs();
+    if (!scenario.finalCall) {
+      std::printf("HOSTSIM EXIT without final call\n");
+      dieNow(static_cast<UINT>(status));
+    }
+    host.call(study, false, true);
+    std::printf("HOSTSIM DONE calls=%lld\n", static_cast<long long>(host.calls()));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qb-hostsim: %s\n", e.what());
+    std::fflush(stdout);
+    return 2;
+  }
+  std::fflush(stdout);
+  FreeLibrary(library);
+  return status;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(narrow(argv[i]));
+  if (args.empty()) return usage();
+  if (args[0] == "prepare-settings") {
+    if (args.size() != 3) return usage();
+    std::string text;
+    if (!readText(args[2], text)) {
+      std::fprintf(stderr, "qb-hostsim: cannot read %s\n", args[2].c_str());
+      return 2;
+    }
+    try {
+      const std::string path = qbhostsim::prepareSettings(windowsPath(args[1]), text);
+      std::printf("HOSTSIM SETTINGS %s\n", path.c_str());
+      return 0;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qb-hostsim: prepare-settings: %s\n", e.what());
+      return 5;
+    }
+  }
+  if (args[0] != "play" || args.size() < 3) return usage();
+  std::string dataFolder, startStep;
+  for (std::size_t i = 3; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) return usage();
+    if (args[i] == "--data-folder") dataFolder = args[i + 1];
+    else if (args[i] == "--start-step") startStep = args[i + 1];
+    else return usage();
+  }
+  return play(args[1], args[2], dataFolder, startStep);
+}
