@@ -9,6 +9,9 @@
 // settings file could not be written.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <vector>
 #include <string>
@@ -202,6 +205,9 @@ int play(const std::string& dllPath, const std::string& scenarioPath, const std:
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Scripts on the Unix side read the output: plain newlines, no CR.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(narrow(argv[i]));
   if (args.empty()) return usage();

@@ -2,12 +2,18 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace qbhostsim {
 
 struct TimeZones::Zone {
   DYNAMIC_TIME_ZONE_INFORMATION info{};
+  // The zone's standing rules. The per-year (dynamic) conversions are not
+  // implemented by every Windows layer this host runs on; the standing rules
+  // are what a chart of recent dates needs.
+  TIME_ZONE_INFORMATION rules{};
 };
 
 namespace {
@@ -50,6 +56,13 @@ const TimeZones::Zone* TimeZones::find(const std::string& zone) {
     auto z = std::make_shared<Zone>();
     if (EnumDynamicTimeZoneInformation(i, &z->info) != ERROR_SUCCESS) break;
     if (key == z->info.TimeZoneKeyName) {
+      z->rules.Bias = z->info.Bias;
+      std::copy(std::begin(z->info.StandardName), std::end(z->info.StandardName), std::begin(z->rules.StandardName));
+      z->rules.StandardDate = z->info.StandardDate;
+      z->rules.StandardBias = z->info.StandardBias;
+      std::copy(std::begin(z->info.DaylightName), std::end(z->info.DaylightName), std::begin(z->rules.DaylightName));
+      z->rules.DaylightDate = z->info.DaylightDate;
+      z->rules.DaylightBias = z->info.DaylightBias;
       zones_[zone] = z;
       return z.get();
     }
@@ -68,7 +81,7 @@ HostDateTime TimeZones::toUtc(HostDateTime local, const std::string& zone) {
   const Zone* z = find(zone);
   const SYSTEMTIME st = toSystemTime(local);
   SYSTEMTIME utc{};
-  if (!TzSpecificLocalTimeToSystemTimeEx(&z->info, &st, &utc)) {
+  if (!TzSpecificLocalTimeToSystemTime(&z->rules, &st, &utc)) {
     throw std::runtime_error("cannot convert a time of zone \"" + zone + "\" to UTC");
   }
   return local + (fromSystemTime(utc) - fromSystemTime(st));
@@ -79,7 +92,7 @@ HostDateTime TimeZones::fromUtc(HostDateTime utc, const std::string& zone) {
   const Zone* z = find(zone);
   const SYSTEMTIME st = toSystemTime(utc);
   SYSTEMTIME local{};
-  if (!SystemTimeToTzSpecificLocalTimeEx(&z->info, &st, &local)) {
+  if (!SystemTimeToTzSpecificLocalTime(&z->rules, &st, &local)) {
     throw std::runtime_error("cannot convert a UTC time to zone \"" + zone + "\"");
   }
   return utc + (fromSystemTime(local) - fromSystemTime(st));
