@@ -17,6 +17,7 @@ void CALLBACK httpStatusCallback(HINTERNET, DWORD_PTR contextValue, DWORD status
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
       SetEvent(context->closing);
+      if (context->released.exchange(true) && context->dispose) context->dispose(context->owner);
       return;
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:

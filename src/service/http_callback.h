@@ -15,14 +15,21 @@ inline constexpr DWORD kIoPending = 997;
 inline constexpr DWORD kSecureFailure = 12175;
 inline constexpr DWORD kNoAsyncResult = 31;
 
-// Lives on the requesting thread's stack for one request. The callback writes
-// only the three values (by exchange) and sets the two events.
+// One request's context. The callback writes only the three values (by
+// exchange) and sets the two events. When the requester stops waiting for the
+// closing notification (a layer that closes a request only once its pending
+// read ends), ownership passes to the callback: of the requester and the
+// closing notification, whichever exchanges `released` second calls
+// `dispose(owner)`, and nothing touches the context after that.
 struct HttpRequestContext {
   HANDLE completion = nullptr;  // manual reset
   HANDLE closing = nullptr;     // manual reset
   std::atomic<DWORD> last_error{0};
   std::atomic<DWORD> last_length{0};
   std::atomic<DWORD> last_status{0};
+  std::atomic<bool> released{false};
+  void (*dispose)(void* owner) = nullptr;
+  void* owner = nullptr;
 };
 
 // The status callback installed on every request handle. Any WinHTTP thread.

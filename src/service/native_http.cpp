@@ -77,40 +77,64 @@ bool queryHeader(HINTERNET request, DWORD info, const wchar_t* name, DWORD buffe
   return true;
 }
 
-// Handles, events and the read buffer of one request; closed in the order the
-// callback requires on every way out.
-struct RequestScope {
+// The part of a request that WinHTTP may still write after the requester has
+// gone: the callback context and the read buffer.
+struct RequestState {
   HttpRequestContext context;
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
-  bool callback_installed = false;
   std::vector<char> buffer = std::vector<char>(kReadPiece);
 
-  RequestScope(const RequestScope&) = delete;
-  RequestScope& operator=(const RequestScope&) = delete;
-  RequestScope() {
+  RequestState() {
     context.completion = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     context.closing = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    context.owner = this;
+    context.dispose = [](void* owner) { delete static_cast<RequestState*>(owner); };
     if (!context.completion || !context.closing) {
       closeEvents();
       throw std::runtime_error("NETWORK_EVENT_FAILED");
     }
   }
-  ~RequestScope() {
-    if (request) {
-      WinHttpCloseHandle(request);
-      // No callback may run on this context once it leaves the stack.
-      if (callback_installed) WaitForSingleObject(context.closing, INFINITE);
-    }
-    if (connection) WinHttpCloseHandle(connection);
-    if (session) WinHttpCloseHandle(session);
-    closeEvents();
-  }
+  ~RequestState() { closeEvents(); }
+  RequestState(const RequestState&) = delete;
+  RequestState& operator=(const RequestState&) = delete;
   void closeEvents() {
     if (context.completion) CloseHandle(context.completion);
     if (context.closing) CloseHandle(context.closing);
     context.completion = context.closing = nullptr;
+  }
+};
+
+// Handles of one request, closed in the order the callback requires on every
+// way out.
+struct RequestScope {
+  // How long a closed request may take to confirm. Windows confirms at once;
+  // a layer that first finishes a pending read would hold a cancelled request
+  // until its receive time-out, so past this wait the state is left to the
+  // closing notification instead.
+  static constexpr DWORD kCloseWaitMs = 2000;
+
+  RequestState* state = new RequestState();
+  HttpRequestContext& context = state->context;
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+  bool callback_installed = false;
+
+  RequestScope() = default;
+  RequestScope(const RequestScope&) = delete;
+  RequestScope& operator=(const RequestScope&) = delete;
+  ~RequestScope() {
+    bool handedOver = false;
+    if (request) {
+      WinHttpCloseHandle(request);
+      if (callback_installed) {
+        WaitForSingleObject(context.closing, kCloseWaitMs);
+        // Second to release disposes; a first release hands the state over.
+        handedOver = !context.released.exchange(true);
+      }
+    }
+    if (connection) WinHttpCloseHandle(connection);
+    if (session) WinHttpCloseHandle(session);
+    if (!handedOver) delete state;
   }
 };
 
@@ -273,7 +297,7 @@ HttpResponse NativeHttp::request(const std::string& method, const std::string& p
   for (;;) {
     const DWORD ask = success ? kReadPiece
                               : std::min<DWORD>(kReadPiece, static_cast<DWORD>(kErrorBodyLimit + 1 - collected.size()));
-    if (!step([&] { return WinHttpReadData(scope.request, scope.buffer.data(), ask, nullptr); },
+    if (!step([&] { return WinHttpReadData(scope.request, scope.state->buffer.data(), ask, nullptr); },
               WINHTTP_CALLBACK_STATUS_READ_COMPLETE)) {
       return success ? HttpResponse{} : response;
     }
@@ -286,7 +310,7 @@ HttpResponse NativeHttp::request(const std::string& method, const std::string& p
     } else if (got > kReadPiece || collected.size() + got > kErrorBodyLimit) {
       return response;
     }
-    collected.append(scope.buffer.data(), got);
+    collected.append(scope.state->buffer.data(), got);
   }
   if (success) {
     response.body = std::move(collected);
