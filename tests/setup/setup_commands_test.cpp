@@ -87,7 +87,9 @@ TEST(SetupCommands, LoadAccountsResults) {
     EXPECT_EQ(f.fake.discoveries[0].first, kEmail);
     EXPECT_EQ(f.fake.discoveries[0].second, kSecret);
     EXPECT_EQ(f.d->entries(), static_cast<int>(c.accounts.size()));
-    if (c.accounts.size() == 2) EXPECT_EQ(f.d->entry(1), "Prop \xE2\x9C\x93");
+    if (c.accounts.size() == 2) {
+      EXPECT_EQ(f.d->entry(1), "Prop \xE2\x9C\x93");
+    }
     EXPECT_EQ(f.d->selection(), c.selection);
     EXPECT_EQ(f.d->enabled(111), c.startEnabled);
     EXPECT_TRUE(f.d->enabled(102));
@@ -140,9 +142,10 @@ TEST(SetupCommands, CredentialsEditedWhileLoadingDisableStart) {
 
 TEST(SetupCommands, StartSyncChecksTheFormThenSavesIt) {
   Fixture f;
-  f.fake.status = "Starting sync...";
   f.loadAccounts({account(kAccountA, "Main")});
   ASSERT_TRUE(f.d->waitStatus("Choose the destination account, then select Start sync."));
+  // Only now, so a status tick cannot replace the text waited for above.
+  f.fake.setStatus("Starting sync...");
 
   // The window refuses a missing or overlong session id before any request.
   f.d->click(111);
@@ -155,8 +158,10 @@ TEST(SetupCommands, StartSyncChecksTheFormThenSavesIt) {
 
   f.d->type(114, std::string(128, 's'));
   f.d->click(117);
+  f.fake.check_gate.hold();  // so the progress text is still up when read
   f.d->click(111);
   EXPECT_EQ(f.d->status(), "Checking the Quorbelle sync connection...");
+  f.fake.check_gate.release();
   ASSERT_TRUE(f.d->waitStatus("Starting sync..."));  // the controller's status after a save
   ASSERT_EQ(f.fake.checkCount(), 1u);
   ASSERT_EQ(f.fake.applyCount(), 1u);
@@ -199,15 +204,17 @@ TEST(SetupCommands, CheckFailureIsShownAndNothingIsSaved) {
   EXPECT_EQ(f.fake.applyCount(), 0u);
   EXPECT_FALSE(f.d->visible(122));
   // The error stays through the controller's status ticks.
-  f.fake.status = "Sync is running.";
+  f.fake.setStatus("Sync is running.");
   EXPECT_FALSE(pumpUntil([&] { return f.d->status() != "CONNECTION_CHECK_REQUIRED"; }, 1300));
 }
 
 void holdCheck(FakeController& fake) { fake.check_gate.hold(); }
+void holdCheckPastCancel(FakeController& fake) { fake.check_gate.holdPastCancel(); }
 
 // A stale check result must never verify or save.
 TEST(SetupCommands, EditingDuringACheckCancelsIt) {
-  Fixture f(qbtest::savedSetup(), true, holdCheck);  // showing starts the automatic check
+  // Showing starts the automatic check; it stays running until released.
+  Fixture f(qbtest::savedSetup(), true, holdCheckPastCancel);
   ASSERT_TRUE(pumpUntil([&] { return f.fake.check_gate.entered(); }));
   EXPECT_EQ(f.d->status(), "Checking the Quorbelle sync connection...");
   EXPECT_FALSE(f.d->enabled(111));
@@ -215,6 +222,7 @@ TEST(SetupCommands, EditingDuringACheckCancelsIt) {
   f.d->type(101, "s3cret-keyx");
   EXPECT_EQ(f.d->status(), "Settings changed. Connection check canceled; select Start sync again.");
   ASSERT_TRUE(pumpUntil([&] { return f.fake.check_gate.sawCancel(); }));
+  f.fake.check_gate.release();
   ASSERT_TRUE(f.d->waitStatus("Connection check canceled. Select Start sync to try again."));
   EXPECT_EQ(f.fake.applyCount(), 0u);
   EXPECT_FALSE(f.d->visible(122));
@@ -295,7 +303,7 @@ TEST(SetupCommands, JournalNotesAndCaptures) {
   EXPECT_EQ(f.d->status(), "Chart capture queued. The image will stay on this computer.");
   EXPECT_EQ(f.fake.captures, 1);
   // The confirmation outlasts the controller's status ticks.
-  f.fake.status = "Sync is running.";
+  f.fake.setStatus("Sync is running.");
   EXPECT_FALSE(pumpUntil([&] { return f.d->status() != "Chart capture queued. The image will stay on this computer."; },
                          1300));
 }

@@ -67,15 +67,21 @@ class Gate {
   Gate(const Gate&) = delete;
   Gate& operator=(const Gate&) = delete;
   void hold() { ResetEvent(event_); }
+  // Holds the caller even past a cancel, until release(), so the test can
+  // look at the window while the cancelled work is still running.
+  void holdPastCancel() {
+    past_cancel_ = true;
+    hold();
+  }
   void release() { SetEvent(event_); }
   // Returns false when cancel was set before the gate opened.
   bool pass(const std::atomic<bool>* cancel) {
     entered_ = true;
     for (;;) {
-      if (WaitForSingleObject(event_, 5) == WAIT_OBJECT_0) return true;
-      if (cancel && *cancel) {
+      if (WaitForSingleObject(event_, 5) == WAIT_OBJECT_0) return !saw_cancel_;
+      if (cancel && *cancel && !saw_cancel_) {
         saw_cancel_ = true;
-        return false;
+        if (!past_cancel_) return false;
       }
     }
   }
@@ -86,6 +92,7 @@ class Gate {
   HANDLE event_;
   std::atomic<bool> entered_{false};
   std::atomic<bool> saw_cancel_{false};
+  std::atomic<bool> past_cancel_{false};
 };
 
 // The controller side, recorded.
@@ -112,6 +119,11 @@ struct FakeController {
     return v;
   }
   std::size_t checkCount() { return copyOf(checks).size(); }
+  // The window's status timer reads the status on its own thread.
+  void setStatus(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex);
+    status = text;
+  }
   std::size_t applyCount() { return copyOf(applies).size(); }
 
   qbnative::SetupCallbacks callbacks() {
@@ -190,8 +202,17 @@ class Driver {
  public:
   explicit Driver(qbnative::SetupWindow& window) : window_(window) {}
 
+  // The handle is published before the controls exist; a message sent to the
+  // window is answered only once its thread reaches the message loop, after
+  // the controls are created, filled and laid out.
   bool waitCreated(int timeoutMs = 5000) {
-    return pumpUntil([&] { return window_.windowHandle() != nullptr; }, timeoutMs);
+    return pumpUntil(
+        [&] {
+          HWND w = hwnd();
+          DWORD_PTR ignored = 0;
+          return w && SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_NORMAL, 50, &ignored) != 0;
+        },
+        timeoutMs);
   }
   HWND hwnd() const { return static_cast<HWND>(window_.windowHandle()); }
   HWND ctl(int id) const { return GetDlgItem(hwnd(), id); }
@@ -217,13 +238,30 @@ class Driver {
     return narrow(buffer);
   }
 
-  // Reads without sending a message, so it works while the window thread is busy.
+  // Reads without sending a message, so it works while the window thread is
+  // busy. Only the window's own text: an edit control keeps what it holds in
+  // its own buffer, which this does not see.
   std::string text(HWND h) const {
     wchar_t buffer[2048] = {};
     InternalGetWindowText(h, buffer, 2048);
     return narrow(buffer);
   }
-  std::string text(int id) const { return text(ctl(id)); }
+  // What a control shows: an edit control is asked with WM_GETTEXT (its
+  // thread must be free to answer), any other is read directly.
+  std::string text(int id) const {
+    HWND h = ctl(id);
+    wchar_t cls[16] = {};
+    GetClassNameW(h, cls, 16);
+    if (lstrcmpiW(cls, L"Edit") != 0) return text(h);
+    std::wstring buffer(16384, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(h, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()), SMTO_NORMAL,
+                             2000, &got)) {
+      throw std::runtime_error("the edit control did not answer WM_GETTEXT");
+    }
+    buffer.resize(static_cast<std::size_t>(got));
+    return narrow(buffer);
+  }
   std::string status() const { return text(113); }
   std::string caption() const { return text(hwnd()); }
   bool waitStatus(const std::string& expected, int timeoutMs = 5000) {
