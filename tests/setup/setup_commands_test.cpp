@@ -206,6 +206,18 @@ TEST(SetupCommands, CheckFailureIsShownAndNothingIsSaved) {
   // The error stays through the controller's status ticks.
   f.fake.setStatus("Sync is running.");
   EXPECT_FALSE(pumpUntil([&] { return f.d->status() != "CONNECTION_CHECK_REQUIRED"; }, 1300));
+
+  // Start after a successful automatic check checks again and saves only on success.
+  Fixture g(saved);
+  ASSERT_TRUE(g.d->waitStatus("Connection verified. Journal tools are ready."));
+  EXPECT_TRUE(g.d->visible(122));
+  g.fake.check_error = "The account secret key was not accepted.";
+  g.d->click(111);
+  ASSERT_TRUE(g.d->waitStatus("The account secret key was not accepted."));
+  EXPECT_EQ(g.fake.checkCount(), 2u);
+  EXPECT_TRUE(g.fake.copyOf(g.fake.checks)[1].enabled);
+  EXPECT_EQ(g.fake.applyCount(), 0u);
+  EXPECT_FALSE(g.d->visible(122));  // the earlier verification no longer holds
 }
 
 void holdCheck(FakeController& fake) { fake.check_gate.hold(); }
@@ -306,6 +318,26 @@ TEST(SetupCommands, JournalNotesAndCaptures) {
   f.fake.setStatus("Sync is running.");
   EXPECT_FALSE(pumpUntil([&] { return f.d->status() != "Chart capture queued. The image will stay on this computer."; },
                          1300));
+}
+
+TEST(SetupCommands, CtrlEnterSavesTheNoteAndEnterBreaksTheLine) {
+  Fixture f(qbtest::savedSetup(), false);
+  f.window->requestShow(true);
+  ASSERT_TRUE(f.d->waitStatus("Connection verified. Journal tools are ready."));
+  f.d->type(108, "first line");
+  SendMessageW(f.d->ctl(108), EM_SETSEL, 10, 10);
+  f.d->pressEnter(108, false);
+  ASSERT_TRUE(pumpUntil([&] { return f.d->text(108) == "first line\r\n"; })) << f.d->text(108);
+  EXPECT_TRUE(f.fake.copyOf(f.fake.notes).empty());
+
+  // Ctrl+Enter saves what is there and adds no line break of its own.
+  f.d->pressEnter(108, true);
+  ASSERT_TRUE(f.d->waitStatus("Note saved locally and queued for your UTC day journal."));
+  f.d->setCtrl(false);
+  const std::vector<std::string> notes = f.fake.copyOf(f.fake.notes);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0], "first line\r\n");
+  EXPECT_EQ(f.d->text(108), "");
 }
 
 TEST(SetupCommands, JournalCommandsNeedVerifiedToolsAndNoteSync) {

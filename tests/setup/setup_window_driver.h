@@ -226,6 +226,24 @@ class Driver {
   void command(int id) {
     SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(ctl(id)));
   }
+  // Enter as the keyboard would deliver it to control id, with the Ctrl key
+  // held or not. The key state is the window thread's own, set through a
+  // short input attachment, so no foreground window or real keyboard is needed.
+  void pressEnter(int id, bool ctrl) {
+    setCtrl(ctrl);
+    PostMessageW(ctl(id), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    PostMessageW(ctl(id), WM_KEYUP, VK_RETURN, 0xC01C0001);
+  }
+  void setCtrl(bool down) {
+    const DWORD me = GetCurrentThreadId();
+    const DWORD them = GetWindowThreadProcessId(hwnd(), nullptr);
+    AttachThreadInput(me, them, TRUE);
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = keys[VK_LCONTROL] = down ? 0x80 : 0;
+    SetKeyboardState(keys);
+    AttachThreadInput(me, them, FALSE);
+  }
   void choose(int index) {
     SendMessageW(ctl(103), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     SendMessageW(hwnd(), WM_COMMAND, MAKEWPARAM(103, CBN_SELCHANGE), reinterpret_cast<LPARAM>(ctl(103)));
