@@ -48,6 +48,44 @@ TEST(SetupWindow, CreatedHiddenOwnedByTheChartRootWithTheSavedSetupFilledIn) {
   EXPECT_EQ(window.failureText(), "");
 }
 
+TEST(SetupWindow, ControlsCarryTheirStylesLimitsAndFont) {
+  OwnerWindow chart;
+  FakeController fake;
+  qbnative::SetupWindow window("A | B | LIVE", emptySetup(), fake.callbacks(), chart.root());
+  Driver d(window);
+  ASSERT_TRUE(d.waitCreated());
+  struct Case {
+    int id;
+    LONG style;         // bits that must be set
+    bool clientEdge;    // exactly the edit controls
+    LRESULT limit;      // EM_GETLIMITTEXT, 0 when not an edit
+  };
+  const Case cases[] = {
+      {100, WS_TABSTOP | ES_AUTOHSCROLL, true, 254},
+      {101, WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, true, 2048},
+      {108, WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, true, 12000},
+      {114, WS_TABSTOP | ES_AUTOHSCROLL, true, 0},
+      {103, WS_TABSTOP | CBS_DROPDOWNLIST, false, 0},  // the combo box hands WS_VSCROLL to its list
+      {111, WS_TABSTOP | BS_DEFPUSHBUTTON, false, 0},
+      {118, WS_TABSTOP | BS_AUTOCHECKBOX, false, 0},
+      {113, 0, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    const LONG style = GetWindowLongW(d.ctl(c.id), GWL_STYLE);
+    EXPECT_EQ(style & (c.style | WS_CHILD), c.style | WS_CHILD);
+    EXPECT_EQ((GetWindowLongW(d.ctl(c.id), GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0, c.clientEdge);
+    if (c.limit) {
+      EXPECT_EQ(SendMessageW(d.ctl(c.id), EM_GETLIMITTEXT, 0, 0), c.limit);
+    }
+    LOGFONTW font{};
+    ASSERT_NE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(d.ctl(c.id), WM_GETFONT, 0, 0)), sizeof(font), &font),
+              0);
+    EXPECT_STREQ(font.lfFaceName, L"Segoe UI");
+    EXPECT_EQ(font.lfHeight, -15);
+  }
+}
+
 TEST(SetupWindow, LayoutsOfBothModes) {
   OwnerWindow chart;
   FakeController fake;
