@@ -110,13 +110,16 @@ bool runStep(SimHost& host, StudyFunction study, const Scenario& scenario, const
         host.call(study, false, false);
         const bool logHit = !u.logContains.empty() && host.logSince(logFrom, u.logContains);
         const bool statusHit = !u.statusContains.empty() && host.statusText().find(u.statusContains) != std::string::npos;
-        if (logHit || statusHit) {
+        const bool fileHit =
+            !u.fileExists.empty() && GetFileAttributesW(wide(windowsPath(u.fileExists)).c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (logHit || statusHit || fileHit) {
           std::printf("HOSTSIM UNTIL met after %lld calls\n", static_cast<long long>(calls));
           break;
         }
         if (GetTickCount64() >= deadline) {
-          std::printf("HOSTSIM UNTIL TIMEOUT after %lld calls (log \"%s\", status \"%s\")\n",
-                      static_cast<long long>(calls), u.logContains.c_str(), u.statusContains.c_str());
+          std::printf("HOSTSIM UNTIL TIMEOUT after %lld calls (log \"%s\", status \"%s\", file \"%s\")\n",
+                      static_cast<long long>(calls), u.logContains.c_str(), u.statusContains.c_str(),
+                      u.fileExists.c_str());
           ok = false;
           break;
         }

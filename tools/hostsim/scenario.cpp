@@ -450,11 +450,12 @@ Step parseStep(const json& v, const std::string& where, const CaptureOptions& ca
     UntilSpec until;
     until.logContains = um.plainText("log", "");
     until.statusContains = um.plainText("status", "");
+    until.fileExists = um.plainText("file", "");
     until.timeoutMs = static_cast<std::int32_t>(um.integer("timeout_ms", until.timeoutMs, 1, 3600000));
     until.everyMs = static_cast<std::int32_t>(um.integer("every_ms", until.everyMs, 0, 600000));
     um.finish();
-    if (until.logContains.empty() && until.statusContains.empty()) {
-      fail(m.at("until"), "give \"log\" or \"status\"");
+    if (until.logContains.empty() && until.statusContains.empty() && until.fileExists.empty()) {
+      fail(m.at("until"), "give \"log\", \"status\" or \"file\"");
     }
     s.until = until;
   }

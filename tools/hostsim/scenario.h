@@ -125,10 +125,12 @@ struct Chart {
   HostDateTime startTime = 0;     // chart-local time of the first step
 };
 
-// Repeats a step's call until the log or the status shows a text.
+// Repeats a step's call until the log or the status shows a text, or a file
+// exists (another process on the same data folder signals it is done).
 struct UntilSpec {
   std::string logContains;
   std::string statusContains;
+  std::string fileExists;  // a Windows path, or an absolute Unix path
   std::int32_t timeoutMs = 30000;
   std::int32_t everyMs = 500;
 };

@@ -59,7 +59,7 @@ TEST(ScenarioTest, RefusesMalformedScenariosNamingTheMember) {
       {"input value", withSteps("[{\"inputs\":{\"3\":[1]}}]"), "steps[0].inputs.3: expected a string"},
       {"key text", withSteps("[{\"key\":\"Ctrl+Shift+n\"}]"), "steps[0].key: expected modifiers"},
       {"capture mode", withSteps("[{\"capture\":{\"mode\":\"sometimes\"}}]"), "steps[0].capture.mode: expected \"write\""},
-      {"until empty", withSteps("[{\"until\":{}}]"), "steps[0].until: give \"log\" or \"status\""},
+      {"until empty", withSteps("[{\"until\":{}}]"), "steps[0].until: give \"log\", \"status\" or \"file\""},
       {"until with repeat", withSteps("[{\"repeat\":2,\"until\":{\"log\":\"x\"}}]"), "steps[0]: give \"repeat\" or \"until\""},
       {"until without call", withSteps("[{\"call\":false,\"until\":{\"log\":\"x\"}}]"), "steps[0]: \"until\" needs a call"},
       {"repeat zero", withSteps("[{\"repeat\":0}]"), "steps[0].repeat: expected 1 to 100000"},
@@ -91,7 +91,7 @@ TEST(ScenarioTest, ReadsChartFillsOrdersAndEvents) {
        "orders": [{"id": 10, "side": "buy", "price1": 5000, "stop": {"id": 11, "price1": 4990},
                    "target": {"id": 12, "price1": 5010}}]},
       {"menu": "Quorbelle Sync setup", "key": "Ctrl+Shift+N", "inputs": {"0": false, "11": 3, "12": "note"},
-       "until": {"status": "applied", "timeout_ms": 5000}, "capture": {"mode": "truncated"}},
+       "until": {"status": "applied", "file": "/tmp/done", "timeout_ms": 5000}, "capture": {"mode": "truncated"}},
       {"symbol_details": null, "call": false, "renders": 2, "crash": true}
     ],
     "end": "exit"})");
@@ -124,6 +124,8 @@ TEST(ScenarioTest, ReadsChartFillsOrdersAndEvents) {
   const Step& events = s.steps[1];
   ASSERT_TRUE(events.key.has_value());
   EXPECT_EQ(events.key->code, 78);
+  ASSERT_TRUE(events.until.has_value());
+  EXPECT_EQ(events.until->fileExists, "/tmp/done");
   EXPECT_TRUE(events.key->ctrl && events.key->shift && !events.key->alt);
   ASSERT_EQ(events.inputs.size(), 3u);
   EXPECT_EQ(events.inputs[0].integer, 0);
