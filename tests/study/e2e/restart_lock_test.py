@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Restarts, the study lock and the mirrored inputs, through the real study
+library under the host simulator:
+- values typed into the mirrored inputs are replaced on the next call and
+  never used (fallback ids, replay and capture flags come from the saved
+  settings; a typed note, capture revision, session id or binding does
+  nothing);
+- restarting the host on the same data folder with the same loaded fills,
+  after a final call and after the host was killed, adds no record and
+  changes none;
+- a second host on the same data folder and chart at the same time is
+  refused while the first keeps collecting.
+usage: restart_lock_test.py <build-dir>"""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records, records  # noqa: E402
+
+SECRET = "e2e-Secret-lock-42d0"
+SETTINGS_LOCKED = ("Another Quorbelle Sync study owns this account and symbol, or its saved setup is "
+                   "inaccessible.")
+CHART = {"account": "Sim1", "trade_symbol": "ESM25", "simulated": True, "time_zone": "UTC",
+         "start_time": "2025-07-01 12:30:00"}
+
+
+def fill(exec_id, time, order_id, price, **more):
+    f = {"order_id": order_id, "time": time, "side": "buy", "quantity": 1, "price": price, "execution_id": exec_id}
+    f.update(more)
+    return f
+
+
+SESSION = [fill("R-1", "2025-07-01 10:00:00", 1, 5700), fill("R-2", "2025-07-01 10:01:00", 2, 5701),
+           fill("", "2025-07-01 10:02:00", 3, 5702), fill("R-4", "2025-07-01 10:03:00", 4, 5703)]
+TYPED_STEP_FILL = fill("", "2025-07-01 10:04:00", 5, 5704)
+AFTER_LOCK = fill("R-after", "2025-07-01 10:05:00", 6, 5705)
+SECOND_HOST_FILL = fill("R-second", "2025-07-01 10:06:00", 7, 5706)
+TYPED = {"1": "C:\\typed-outbox", "2": "typed-session", "3": False, "4": False, "8": False, "9": 5,
+         "11": 7, "12": "typed note", "13": "Other", "14": "NQM25", "15": "typed status"}
+
+
+def wait_for(path, text, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        with open(path, "rb") as f:
+            if text.encode() in f.read():
+                return True
+        time.sleep(0.2)
+    return False
+
+
+def main(build):
+    sim = Sim(build, "lock")
+    c = Checks("restart and lock")
+    data = sim.path("d")
+    scope = Scope("Sim1", "ESM25", "sess-restart", allow_local_fill_ids=True, capture_screenshots=True,
+                  allow_replay=True)
+    sim.prepare(data, scope, SECRET)
+    scope_dir = scope.outbox_dir(data)
+
+    steps = [{"label": "open", "wait_ms": 0, "fills": SESSION},
+             {"label": "typed inputs", "inputs": TYPED, "fills": [TYPED_STEP_FILL]},
+             {"label": "restart", "repeat": 2}]
+    run = sim.play("first", {"chart": CHART, "default_wait_ms": 1100, "steps": steps}, data)
+    c.eq(run.rc, 0, "first host exit status")
+    got = fill_records(scope_dir)
+    loaded = SESSION + [TYPED_STEP_FILL]
+    for i, f in enumerate(loaded):
+        name = fill_event_id(scope, f, "UTC") + ".json"
+        if c.ok(name in got, "record of fill %d" % i):
+            c.record_bytes(got[name], lambda o, f=f, i=i: fill_record(scope, f, i, CHART, o), run, "fill %d" % i)
+    c.eq(len(records(scope_dir)), len(loaded), "records in the scope after the first host")
+    c.eq(run.pauses(), [], "pauses of the first host")
+    c.ok(not any("CAPTURE" in l for l in run.lines), "a typed capture revision requested a capture")
+    c.ok(not os.path.exists(os.path.join(build, "wineprefix", "drive_c", "typed-outbox")), "typed outbox root created")
+    # Every mirrored input shows the saved value again, whatever was typed.
+    root = "Z:" + os.path.dirname(scope_dir).replace("/", "\\")
+    for index, value in ((1, '"%s"' % root), (2, '"sess-restart"'), (3, "Yes"), (4, "Yes"), (8, "Yes"),
+                         (9, "0"), (11, "0"), (12, '""'), (13, '"Sim1"'), (14, '"ESM25"')):
+        c.eq(run.input(index), value, "input %d after typing into it" % index)
+    c.ok(run.input(15) != '"typed status"', "status input kept the typed text")
+
+    # Restarts on the same data folder and fills: after a final call, then killed.
+    before = records(scope_dir)
+    for name, end in (("restart", "final"), ("killed restart", "exit")):
+        scenario = {"chart": CHART, "default_wait_ms": 1100, "steps": steps, "end": end}
+        again = sim.play(name.replace(" ", "-"), scenario, data, start_step="restart")
+        c.eq(again.rc, 0, name + ": exit status")
+        c.eq(again.pauses(), [], name + ": pauses")
+        c.eq(sum(l.startswith("Quorbelle collector outbox: ") for l in again.logs()), 1, name + ": collector starts")
+        c.eq(records(scope_dir), before, name + ": records after the restart")
+
+    # A second host while the first holds the chart; the first goes on.
+    marker = sim.path("second-host-done")
+    held = steps + [{"label": "hold", "until": {"file": marker, "timeout_ms": 60000, "every_ms": 250}},
+                    {"label": "after lock", "fills": [AFTER_LOCK]}]
+    first = sim.start("holder", {"chart": CHART, "default_wait_ms": 1100, "steps": held}, data, start_step="hold")
+    c.ok(wait_for(sim.path("holder.out"), "Quorbelle collector outbox: ", 60), "holder started collecting")
+    second_steps = [{"label": "second", "wait_ms": 0, "fills": SESSION + [SECOND_HOST_FILL]}, {"label": "again"}]
+    second = sim.play("second", {"chart": CHART, "default_wait_ms": 1100, "steps": second_steps}, data)
+    open(marker, "w").close()
+    holder = sim.finish(first)
+    c.eq(second.rc, 0, "second host exit status")
+    c.eq(second.pauses(), [SETTINGS_LOCKED], "the second host's report")
+    c.eq(second.input(15), '"%s"' % SETTINGS_LOCKED, "the second host's status")
+    c.eq(holder.rc, 0, "holder exit status")
+    c.eq(holder.pauses(), [], "holder pauses")
+    got = fill_records(scope_dir)
+    c.ok(fill_event_id(scope, SECOND_HOST_FILL, "UTC") + ".json" not in got, "the refused host recorded a fill")
+    name = fill_event_id(scope, AFTER_LOCK, "UTC") + ".json"
+    if c.ok(name in got, "holder recorded its fill after the second host"):
+        c.record_bytes(got[name], lambda o: fill_record(scope, AFTER_LOCK, len(loaded), CHART, o), holder,
+                       "holder's fill")
+    c.eq(len(records(scope_dir)), len(loaded) + 1, "records after both hosts")
+
+    c.no_secret(SECRET, scope.email, [data], sim.outputs, "secret")
+    return c.finish(sim)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
