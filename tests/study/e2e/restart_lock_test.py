@@ -9,7 +9,9 @@ library under the host simulator:
   after a final call and after the host was killed, adds no record and
   changes none;
 - a second host on the same data folder and chart at the same time is
-  refused while the first keeps collecting.
+  refused while the first keeps collecting;
+- replay is collected only with the saved opt-in, whatever input 3 says;
+- at most 250 new records a poll, the rest on later polls.
 usage: restart_lock_test.py <build-dir>"""
 
 import os
@@ -82,15 +84,29 @@ def main(build):
         c.eq(run.input(index), value, "input %d after typing into it" % index)
     c.ok(run.input(15) != '"typed status"', "status input kept the typed text")
 
-    # Restarts on the same data folder and fills: after a final call, then killed.
+    # Restarts on the same data folder and fills: after a final call, then
+    # killed, then after a crash that left one record as a half-written
+    # temporary file (its rename never happened): only that record is written.
     before = records(scope_dir)
-    for name, end in (("restart", "final"), ("killed restart", "exit")):
+    interrupted = fill_event_id(scope, SESSION[1], "UTC") + ".json"
+    for name, end, crash in (("restart", "final", False), ("killed restart", "exit", False),
+                             ("restart after a crash", "final", True)):
+        if crash:
+            os.remove(os.path.join(scope_dir, interrupted))
+            with open(os.path.join(scope_dir, interrupted + ".tmp"), "wb") as f:
+                f.write(before[interrupted][:100])
         scenario = {"chart": CHART, "default_wait_ms": 1100, "steps": steps, "end": end}
         again = sim.play(name.replace(" ", "-"), scenario, data, start_step="restart")
         c.eq(again.rc, 0, name + ": exit status")
         c.eq(again.pauses(), [], name + ": pauses")
         c.eq(sum(l.startswith("Quorbelle collector outbox: ") for l in again.logs()), 1, name + ": collector starts")
-        c.eq(records(scope_dir), before, name + ": records after the restart")
+        after = records(scope_dir)
+        if crash:
+            c.record_bytes(after.get(interrupted, b""), lambda o: fill_record(scope, SESSION[1], 1, CHART, o), again,
+                           name + ": the interrupted record")
+            c.ok(not os.path.exists(os.path.join(scope_dir, interrupted + ".tmp")), name + ": temporary file left")
+            after = dict(after, **{interrupted: before[interrupted]})
+        c.eq(after, before, name + ": records after the restart")
 
     # A second host while the first holds the chart; the first goes on.
     marker = sim.path("second-host-done")
@@ -115,7 +131,51 @@ def main(build):
                        "holder's fill")
     c.eq(len(records(scope_dir)), len(loaded) + 1, "records after both hosts")
 
-    c.no_secret(SECRET, scope.email, [data], sim.outputs, "secret")
+    # Replay follows the saved opt-in, never the typed input 3; replay
+    # records say so in their source fragment.
+    replay_scope = Scope("Sim1", "ESM25", "sess-replay", replay=True, allow_replay=True)
+    refused_scope = Scope("Sim4", "ESM25", "sess-no-replay", replay=True)
+    for s in (replay_scope, refused_scope):
+        sim.prepare(data, s, SECRET)
+    replay_chart = dict(CHART, replaying=True)
+    replay_fill = fill("P-1", "2025-07-01 09:00:00", 21, 5690)
+    replay_steps = [{"label": "replay", "wait_ms": 0, "fills": [replay_fill]},
+                    {"label": "typed no", "inputs": {"3": False}, "repeat": 2},
+                    {"label": "no opt-in", "chart": {"account": "Sim4"}, "clear_fills": True,
+                     "fills": [fill("P-2", "2025-07-01 09:01:00", 22, 5691, account="Sim4")],
+                     "inputs": {"3": True}, "repeat": 2}]
+    replay = sim.play("replay", {"chart": replay_chart, "default_wait_ms": 1100, "steps": replay_steps}, data)
+    c.eq(replay.rc, 0, "replay: exit status")
+    c.eq(replay.pauses("replay") + replay.pauses("typed no"), [], "replay: pauses with the saved opt-in")
+    got = fill_records(replay_scope.outbox_dir(data))
+    name = fill_event_id(replay_scope, replay_fill, "UTC") + ".json"
+    if c.ok(name in got, "replay: record of the replayed fill"):
+        c.record_bytes(got[name], lambda o: fill_record(replay_scope, replay_fill, 0, replay_chart, o), replay,
+                       "replay: fill")
+    c.eq(len(records(replay_scope.outbox_dir(data))), 1, "replay: records")
+    c.eq(replay.pauses("no opt-in"), ["REPLAY_OPT_IN_REQUIRED Saved source and queued records are retained; "
+                                      "sync is paused."], "replay without the saved opt-in")
+    c.eq(replay.input(3), "No", "replay without the saved opt-in: input 3 after typing Yes")
+    c.ok(not os.path.exists(refused_scope.outbox_dir(data)), "replay without the opt-in: a scope outbox exists")
+
+    # At most 250 new records a poll: 600 loaded fills arrive as 250, 250, 100.
+    cap_scope = Scope("Sim5", "ESM25", "sess-cap")
+    cap_data = sim.path("cap")
+    sim.prepare(cap_data, cap_scope, SECRET)
+    cap_chart = dict(CHART, account="Sim5")
+    many = [fill("C-%03d" % i, "2025-07-01 08:00:%02d" % (i % 60), 100 + i, 5000 + i * 0.25) for i in range(600)]
+    cap_steps = [{"label": "load", "wait_ms": 0, "fills": many}, {"label": "poll 2"}, {"label": "poll 3"},
+                 {"label": "poll 4"}]
+    for k, expected in enumerate((250, 500, 600, 600)):
+        # One host per poll, each restarted at the next step with the same fills.
+        run_k = sim.play("cap-%d" % k, {"chart": cap_chart, "steps": cap_steps[:k + 1], "end": "exit"}, cap_data,
+                         start_step=k)
+        c.eq(run_k.pauses(), [], "cap: pauses of poll %d" % (k + 1))
+        c.eq(len(fill_records(cap_scope.outbox_dir(cap_data))), expected, "cap: records after poll %d" % (k + 1))
+    got = fill_records(cap_scope.outbox_dir(cap_data))
+    c.eq(set(got), {fill_event_id(cap_scope, f, "UTC") + ".json" for f in many}, "cap: one record per fill")
+
+    c.no_secret(SECRET, scope.email, [data, cap_data], sim.outputs, "secret")
     return c.finish(sim)
 
 
