@@ -240,6 +240,8 @@ int record(const std::string& dir, std::int64_t count, std::int64_t fresh, int r
   newState(state, dir);
   // Nothing new yet: the study learns the recorded names as a running one has.
   if (poll(h, state) != static_cast<std::size_t>(count)) throw std::runtime_error("fixture does not match");
+  const std::set<std::string> recorded = state.knownNames;
+  std::vector<std::string> bareNames;
   for (std::int64_t i = count; i < count + fresh; ++i) h.add(i, std::string());
   std::vector<double> polls, bares;
   for (int r = 0; r < rounds; ++r) {
@@ -257,21 +259,27 @@ int record(const std::string& dir, std::int64_t count, std::int64_t fresh, int r
       std::fprintf(stderr, "recording poll wrote %zu records\n", written);
       return 1;
     }
-    std::vector<std::string> contents;
+    std::vector<std::string> contents, targets;
     for (const std::string& name : state.knownNames) {
-      if (known.count(name) == 0) contents.push_back(readAll(dir + "\\" + name));
+      if (known.count(name) != 0) continue;
+      contents.push_back(readAll(dir + "\\" + name));
+      char bareName[64];
+      std::snprintf(bareName, sizeof bareName, "\\bare-%03d-%06zu.json", r, targets.size());
+      targets.push_back(dir + bareName);
     }
     auto t2 = Clock::now();
     bare(h, dir);
-    for (std::size_t k = 0; k < contents.size(); ++k) {
-      char name[64];
-      std::snprintf(name, sizeof name, "\\bare-%03d-%06zu.json", r, k);
-      barePublish(dir + name, contents[k]);
-    }
+    for (std::size_t k = 0; k < contents.size(); ++k) barePublish(targets[k], contents[k]);
     auto t3 = Clock::now();
+    bareNames.insert(bareNames.end(), targets.begin(), targets.end());
     polls.push_back(micros(t0, t1));
     bares.push_back(micros(t2, t3));
   }
+  // The fixture stays as it was built, for the steady runs that follow on it.
+  for (const std::string& name : state.knownNames) {
+    if (recorded.count(name) == 0) DeleteFileA((dir + "\\" + name).c_str());
+  }
+  for (const std::string& name : bareNames) DeleteFileA(name.c_str());
   const double p = median(polls), b = median(bares);
   const double perNew = p / static_cast<double>(fresh), barePerNew = b / static_cast<double>(fresh);
   std::printf("recording poll, %lld recorded + %lld new fills: median %.0f us (%.1f us per new record), "

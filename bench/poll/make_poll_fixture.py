@@ -38,8 +38,10 @@ def main(directory, count):
                   '"internal_order_id":"%d","service_order_id":"","position_quantity":"0","note":"",'
                   '"instrument_metadata":%s,"source_chart_timezone":"UTC"}\n' %
                   (event_id, FRAGMENT, exec_id, fragment, i, i + 1, METADATA))
-        with open(os.path.join(directory, event_id + ".json"), "w") as f:
-            f.write(record)
+        path = os.path.join(directory, event_id + ".json")
+        if not os.path.exists(path):  # a smaller fixture grows in place
+            with open(path, "w") as f:
+                f.write(record)
 
 
 if __name__ == "__main__":
