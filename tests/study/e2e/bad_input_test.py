@@ -6,7 +6,7 @@
   was; once the original is back the same fills are all recorded;
 - host texts in the Windows code page (account, service ids, notes) are
   recorded as UTF-8, and a fill whose account arrives in UTF-8 still matches
-  the chart's code-page account;
+  the chart's code-page account; quotes and backslashes are escaped;
 - the account secret appears in clear nowhere: not in the settings file,
   the records, the spool or any log line.
 usage: bad_input_test.py <build-dir>"""
@@ -99,8 +99,15 @@ def main(build):
                  "note": {"hex": "636166e92022717522"}},
                 {"order_id": 12, "time": "2025-07-01 10:01:00", "quantity": 1, "price": 5701,
                  "execution_id": "X\u00e9-2", "account": "Sim\u00e9", "note": "utf-8 \u00e9"}]
+    # Quotes and backslashes in the account reach every name and record escaped.
+    quoted_scope = Scope('Q"\\1', "ESM25", "sess-quoted")
+    sim.prepare(data, quoted_scope, SECRET)
+    quoted_fill = {"order_id": 13, "time": "2025-07-01 10:02:00", "quantity": 1, "price": 5702,
+                   "execution_id": 'Q"\\-1', "note": 'a "quoted" \\ note'}
     run = sim.play("code-page", {"chart": cp_chart, "default_wait_ms": 1100,
-                                 "steps": [{"label": "open", "wait_ms": 0, "fills": cp_fills}]}, data)
+                                 "steps": [{"label": "open", "wait_ms": 0, "fills": cp_fills},
+                                           {"label": "quoted", "chart": {"account": 'Q"\\1'}, "clear_fills": True,
+                                            "fills": [quoted_fill]}]}, data)
     c.eq(run.rc, 0, "code page: exit status")
     c.eq(run.pauses(), [], "code page: reports")
     got = fill_records(cp_scope.outbox_dir(data))
@@ -110,6 +117,12 @@ def main(build):
             c.record_bytes(got[name], lambda o, f=f, i=i: fill_record(cp_scope, f, i, cp_chart, o), run,
                            "code page: fill %d" % i)
     c.eq(len(got), len(cp_fills), "code page: records")
+    got = fill_records(quoted_scope.outbox_dir(data))
+    name = fill_event_id(quoted_scope, quoted_fill, "UTC") + ".json"
+    if c.ok(name in got, "quoted account: record"):
+        quoted_chart = dict(CHART, account='Q"\\1')
+        c.record_bytes(got[name], lambda o: fill_record(quoted_scope, quoted_fill, 0, quoted_chart, o), run,
+                       "quoted account: fill")
 
     c.no_secret(SECRET, scope.email, [sim.work], sim.outputs, "secret")
     return c.finish(sim)

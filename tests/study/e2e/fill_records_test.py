@@ -7,8 +7,8 @@ mode, an unsupported instrument, a zero, negative, non-finite or over-precise
 number, an unknown side, a fill still loading, no service id, a record over
 64 KiB) pauses the whole phase with its own message, once, and the collector
 resumes by itself once the fill is gone, without losing the fills held back.
-Local fallback ids follow the saved settings; an unsupported chart symbol
-keeps the study paused.
+Local fallback ids follow the saved settings; the loaded-fill limit of input
+6 holds at its value; an unsupported chart symbol keeps the study paused.
 usage: fill_records_test.py <build-dir>"""
 
 import os
@@ -29,6 +29,8 @@ AMBIGUOUS = "Ambiguous identical fills lack execution IDs. Collection paused rat
 SIDE = "Unknown fill side; collection paused."
 LOADING = "Order fills are still loading; retrying on the next poll."
 TOO_BIG = "Event exceeds the 64 KiB sync record limit; collection paused for review."
+OVER_LIMIT = ("Loaded fill count exceeds the configured reconciliation limit; increase it or reduce Sierra's loaded "
+              "fill history.")
 LEGACY = ("Saved legacy import needs reconciliation; records retained. Saved source and queued records are "
           "retained; sync is paused.")
 
@@ -114,10 +116,14 @@ def main(build):
                  fill("", "2025-07-01 11:00:00", order_id=2001, price=5700.25),
                  fill("Y-1", "2025-07-01 11:00:01", order_id=2002)]
     twin = dict(fallbacks[0], note="twin")
+    more = [fill("Y-%03d" % i, "2025-07-01 11:10:00", order_id=3000 + i, price=5000 + i) for i in range(98)]
     steps += [
         {"label": "fallback ids", "chart": {"account": "Sim2"}, "clear_fills": True, "fills": fallbacks},
         {"label": "identical twins", "clear_fills": True, "fills": fallbacks + [twin]},
         {"label": "twin gone", "clear_fills": True, "fills": fallbacks},
+        # The loaded-fill limit of input 6: one above it pauses, exactly at it is collected.
+        {"label": "over the fill limit", "inputs": {"6": 100}, "clear_fills": True, "fills": fallbacks + more[:98]},
+        {"label": "at the fill limit", "clear_fills": True, "fills": fallbacks + more[:97]},
         {"label": "unsupported chart", "chart": {"account": "Sim3", "trade_symbol": "BTCUSDT"}, "clear_fills": True,
          "fills": [fill("Z-1", "2025-07-01 11:00:00", price=60000)], "repeat": 2},
     ]
@@ -156,12 +162,18 @@ def main(build):
         c.eq(run.pauses(label), [], "pauses in '%s'" % label)
     c.eq(run.pauses("held pause"), [ZERO], "one pause for a cause that stays three polls")
     c.ok(RESUMED not in run.logs("held pause"), "resumption while the cause stays")
-    c.eq(run.logs().count(RESUMED), 3, "resumption lines in the whole run")
+    c.eq(run.logs().count(RESUMED), 4, "resumption lines in the whole run")
 
     fb_got = fill_records(fallback_scope.outbox_dir(data))
     for i, f in enumerate(fallbacks):
         expect_record(fallback_scope, fb_got, f, i, "fallback scope fill %d" % i)
-    c.eq(len(fb_got), 3, "records of the fallback scope")
+    c.eq(run.pauses("over the fill limit"), [OVER_LIMIT], "pause for one fill above the limit")
+    c.eq(run.logs("at the fill limit").count(RESUMED), 1, "resumption at the limit")
+    for i, f in enumerate(more[:97]):
+        name = fill_event_id(fallback_scope, f, zone) + ".json"
+        c.ok(name in fb_got, "fill %d at the limit has no record" % i)
+    c.ok(fill_event_id(fallback_scope, more[97], zone) + ".json" not in fb_got, "the fill over the limit recorded")
+    c.eq(len(fb_got), 3 + 97, "records of the fallback scope")
     c.eq(run.pauses("identical twins"), [AMBIGUOUS], "pause for identical fills without ids")
     c.eq(run.logs("twin gone").count(RESUMED), 1, "resumption after the twin is gone")
 
