@@ -6,18 +6,20 @@
 // Paths may be Windows paths or absolute Unix paths (read as Z:\...).
 // Exit status: 0 done; 2 bad arguments or scenario; 3 the library or its
 // study function cannot be loaded; 4 a step's "until" timed out; 5 the
-// settings file could not be written.
+// settings file could not be written; 6 a setup action failed.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 #include <string>
 
 #include "prepare_settings.h"
 #include "scenario.h"
+#include "setup_driver.h"
 #include "sim_host.h"
 
 namespace {
@@ -83,27 +85,33 @@ F exportOf(HMODULE library, const char* name) {
   ExitProcess(code);
 }
 
-bool runStep(SimHost& host, StudyFunction study, const Scenario& scenario, const Step& step, std::size_t index) {
+// 0, or the exit status the step earns: 4 an until timed out, 6 a setup action failed.
+int runStep(SimHost& host, StudyFunction study, const Scenario& scenario, const Step& step, std::size_t index) {
   std::printf("HOSTSIM STEP %zu%s%s\n", index, step.label.empty() ? "" : " ", step.label.c_str());
   std::fflush(stdout);
   if (step.at) host.setTime(*step.at);
   host.applyState(step);
   const std::int32_t wait = step.waitMs >= 0 ? step.waitMs : scenario.defaultWaitMs;
-  bool ok = true;
+  int result = 0;
   if (step.call) {
     if (!step.at) host.advanceTime(static_cast<std::int64_t>(wait) * 1000);
-    if (wait > 0) Sleep(static_cast<DWORD>(wait));
+    host.wait(static_cast<std::uint32_t>(wait));
     host.prepareEvents(step);
     const std::size_t logFrom = host.logSize();
-    if (!step.until) {
-      for (std::int32_t i = 0; i < step.repeat; ++i) {
-        if (i > 0) {
-          if (wait > 0) Sleep(static_cast<DWORD>(wait));
-          host.advanceTime(static_cast<std::int64_t>(wait) * 1000);
-        }
+    if (!step.setup.empty()) {
+      // The trader works in the setup window while the chart keeps calling:
+      // calls go on every wait (at least 50 ms) until the actions are done.
+      const std::uint32_t every = static_cast<std::uint32_t>(std::max(wait, 50));
+      qbhostsim::SetupDriver driver(static_cast<HWND>(host.chartWindow()), step.setup, stdout);
+      host.call(study, false, false);
+      while (!driver.finished()) {
+        host.wait(every);
+        host.advanceTime(static_cast<std::int64_t>(every) * 1000);
         host.call(study, false, false);
       }
-    } else {
+      if (!driver.succeeded()) result = 6;
+    }
+    if (step.until) {
       const qbhostsim::UntilSpec& u = *step.until;
       const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(u.timeoutMs);
       for (std::int64_t calls = 1;; ++calls) {
@@ -120,13 +128,21 @@ bool runStep(SimHost& host, StudyFunction study, const Scenario& scenario, const
           std::printf("HOSTSIM UNTIL TIMEOUT after %lld calls (log \"%s\", status \"%s\", file \"%s\")\n",
                       static_cast<long long>(calls), u.logContains.c_str(), u.statusContains.c_str(),
                       u.fileExists.c_str());
-          ok = false;
+          if (result == 0) result = 4;
           break;
         }
-        Sleep(static_cast<DWORD>(u.everyMs));
+        host.wait(static_cast<std::uint32_t>(u.everyMs));
         host.advanceTime(static_cast<std::int64_t>(u.everyMs) * 1000);
       }
       std::fflush(stdout);
+    } else if (step.setup.empty()) {
+      for (std::int32_t i = 0; i < step.repeat; ++i) {
+        if (i > 0) {
+          host.wait(static_cast<std::uint32_t>(wait));
+          host.advanceTime(static_cast<std::int64_t>(wait) * 1000);
+        }
+        host.call(study, false, false);
+      }
     }
   }
   for (std::int32_t i = 0; i < step.renders; ++i) host.render();
@@ -134,7 +150,7 @@ bool runStep(SimHost& host, StudyFunction study, const Scenario& scenario, const
     std::printf("HOSTSIM CRASH at step %zu\n", index);
     dieNow(9);
   }
-  return ok;
+  return result;
 }
 
 int play(const std::string& dllPath, const std::string& scenarioPath, const std::string& dataFolder,
@@ -186,7 +202,7 @@ int play(const std::string& dllPath, const std::string& scenarioPath, const std:
     if (first > 0) std::printf("HOSTSIM START at step %zu\n", first);
     host.call(study, true, false);
     for (std::size_t i = first; i < scenario.steps.size(); ++i) {
-      if (!runStep(host, study, scenario, scenario.steps[i], i)) status = 4;
+      if (const int r = runStep(host, study, scenario, scenario.steps[i], i); r != 0 && status == 0) status = r;
     }
     host.printInputs();
     if (!scenario.finalCall) {

@@ -384,6 +384,71 @@ ChartChange parseChartChange(const json& v, const std::string& where) {
   return c;
 }
 
+SetupAction parseSetupAction(const json& v, const std::string& where) {
+  Members m(v, where);
+  SetupAction a;
+  int verbs = 0;
+  const auto controlId = [&](const char* key, std::int32_t fallback) {
+    return static_cast<std::int32_t>(m.integer(key, fallback, 1, 65535));
+  };
+  if (const json* w = m.find("wait_window")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kWaitWindow;
+    if (w->is_string()) a.text = w->get<std::string>();
+    else if (!w->is_boolean() || !w->get<bool>()) fail(m.at("wait_window"), "expected true or a caption text");
+  }
+  if (const json* t = m.find("type")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kType;
+    if (!t->is_string()) fail(m.at("type"), "expected a text");
+    a.text = t->get<std::string>();
+    if (!m.find("into")) fail(where, "\"type\" needs \"into\": a control id");
+  }
+  a.control = controlId("into", 0);
+  if (v.contains("into") && a.kind != SetupAction::Kind::kType) fail(m.at("into"), "\"into\" belongs to \"type\"");
+  if (const json* p = m.find("pick")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kPick;
+    if (p->is_string()) a.text = p->get<std::string>();
+    else if (p->is_number_integer()) a.index = static_cast<std::int32_t>(Members::integerValue(*p, m.at("pick"), 0, 10000));
+    else fail(m.at("pick"), "expected an entry text or an index");
+  }
+  if (m.find("in")) {
+    if (a.kind != SetupAction::Kind::kPick) fail(m.at("in"), "\"in\" belongs to \"pick\"");
+    a.control = controlId("in", 0);
+  } else if (a.kind == SetupAction::Kind::kPick) {
+    a.control = 103;  // the destination account list
+  }
+  if (m.find("click")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kClick;
+    a.control = controlId("click", 0);
+  }
+  if (const json* st = m.find("status")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kStatus;
+    if (!st->is_string() || st->get<std::string>().empty()) fail(m.at("status"), "expected a non-empty text");
+    a.text = st->get<std::string>();
+  }
+  if (const json* c = m.find("close")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kClose;
+    if (!c->is_boolean() || !c->get<bool>()) fail(m.at("close"), "expected true");
+  }
+  if (m.find("sleep_ms")) {
+    ++verbs;
+    a.kind = SetupAction::Kind::kSleep;
+    a.timeoutMs = static_cast<std::int32_t>(m.integer("sleep_ms", 0, 0, 600000));
+  } else {
+    a.timeoutMs = static_cast<std::int32_t>(m.integer("timeout_ms", a.timeoutMs, 1, 600000));
+  }
+  m.finish();
+  if (verbs != 1) {
+    fail(where, "give exactly one of \"wait_window\", \"type\", \"pick\", \"click\", \"status\", \"close\", \"sleep_ms\"");
+  }
+  return a;
+}
+
 Chart parseChart(const json& v, const std::string& where) {
   Members m(v, where);
   Chart c;
@@ -403,6 +468,8 @@ Chart parseChart(const json& v, const std::string& where) {
   if (const json* cap = m.find("capture")) c.capture = parseCapture(*cap, m.at("capture"), c.capture);
   c.autoRender = m.flag("auto_render", true);
   c.emptyTextAsUnset = m.flag("empty_text_as_unset", true);
+  c.chartWindow = m.flag("chart_window", false);
+  c.timeCalls = m.flag("time_calls", false);
   if (auto t = optTime(m, "start_time")) c.startTime = *t;
   m.finish();
   if (c.account.empty()) fail(where, "\"account\" is required");
@@ -459,11 +526,20 @@ Step parseStep(const json& v, const std::string& where, const CaptureOptions& ca
     }
     s.until = until;
   }
+  if (const json* actions = m.find("setup")) {
+    const json& list = arrayAt(*actions, m.at("setup"));
+    if (list.empty()) fail(m.at("setup"), "expected at least one action");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      s.setup.push_back(parseSetupAction(list[i], m.at("setup") + "[" + std::to_string(i) + "]"));
+    }
+  }
   s.renders = static_cast<std::int32_t>(m.integer("renders", 0, 0, 1000));
   s.crash = m.flag("crash", false);
   m.finish();
   if (s.until && !s.call) fail(where, "\"until\" needs a call");
   if (s.until && s.repeat != 1) fail(where, "give \"repeat\" or \"until\", not both");
+  if (!s.setup.empty() && !s.call) fail(where, "\"setup\" needs calls");
+  if (!s.setup.empty() && s.repeat != 1) fail(where, "give \"repeat\" or \"setup\", not both");
   return s;
 }
 
@@ -523,6 +599,9 @@ Scenario parseScenario(const std::string& text) {
   for (std::size_t i = 0; i < list.size(); ++i) {
     const std::string where = "steps[" + std::to_string(i) + "]";
     s.steps.push_back(parseStep(list[i], where, s.chart.capture));
+    if (!s.steps.back().setup.empty() && !s.chart.chartWindow) {
+      fail(where + ".setup", "the setup window needs an owner: set \"chart_window\": true in \"chart\"");
+    }
     const std::string& label = s.steps.back().label;
     if (!label.empty() && !labels.insert(label).second) fail(where + ".label", "\"" + label + "\" is used twice");
   }

@@ -122,6 +122,8 @@ struct Chart {
   CaptureOptions capture;
   bool autoRender = true;         // the chart renders after every call
   bool emptyTextAsUnset = true;   // an empty text input reads as "Unset"
+  bool chartWindow = false;       // the host creates a real top-level chart window
+  bool timeCalls = false;         // print how long each study call took
   HostDateTime startTime = 0;     // chart-local time of the first step
 };
 
@@ -133,6 +135,17 @@ struct UntilSpec {
   std::string fileExists;  // a Windows path, or an absolute Unix path
   std::int32_t timeoutMs = 30000;
   std::int32_t everyMs = 500;
+};
+
+// One thing the trader does in the setup window, played by the host's
+// setup driver thread with window messages (scenarios/README.md).
+struct SetupAction {
+  enum class Kind { kWaitWindow, kType, kPick, kClick, kStatus, kClose, kSleep };
+  Kind kind = Kind::kWaitWindow;
+  std::string text;        // kWaitWindow: caption part; kType: the text; kPick: entry; kStatus: status part
+  std::int32_t control = 0;  // kType, kClick, kPick (default: the account list)
+  std::int32_t index = -1;   // kPick by position
+  std::int32_t timeoutMs = 15000;  // how long a wait, or a click on a disabled control, may take
 };
 
 struct Step {
@@ -153,6 +166,7 @@ struct Step {
   bool call = true;
   std::int32_t repeat = 1;
   std::optional<UntilSpec> until;
+  std::vector<SetupAction> setup;  // played on the driver thread while the step keeps calling
   std::int32_t renders = 0;  // explicit renders after the call
   bool crash = false;        // the host process dies right after this step's calls
 };

@@ -39,6 +39,32 @@ bool writeWholeFile(const std::string& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
+LRESULT CALLBACK chartProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+  // Closing the chart is the host's business, not the window's own.
+  if (message == WM_CLOSE) return 0;
+  return DefWindowProcW(w, message, wp, lp);
+}
+
+// A plain top-level window standing for the chart, on the calling (chart) thread.
+HWND createChartWindow(std::int32_t chartId) {
+  HINSTANCE module = GetModuleHandleW(nullptr);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &chartProc;
+  wc.hInstance = module;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  wc.lpszClassName = L"QbHostSimChart";
+  if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::runtime_error("cannot register the chart window class");
+  }
+  const std::wstring caption = L"Chart #" + std::to_wstring(chartId);
+  HWND w = CreateWindowExW(0, L"QbHostSimChart", caption.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1000, 700,
+                           nullptr, nullptr, module, nullptr);
+  if (!w) throw std::runtime_error("cannot create the chart window (error " + std::to_string(GetLastError()) + ")");
+  return w;
+}
+
 }  // namespace
 
 SimHost::SimHost(const Chart& chart, std::FILE* out) : chart_(chart), out_(out) {
@@ -50,6 +76,32 @@ SimHost::SimHost(const Chart& chart, std::FILE* out) : chart_(chart), out_(out) 
   host_.chartId = chart_.chartId;
   bindFunctions();
   refreshChart();
+  if (chart_.chartWindow) {
+    host_.chartWindow = createChartWindow(chart_.chartId);
+    line("WINDOW", "chart " + std::to_string(reinterpret_cast<std::uintptr_t>(host_.chartWindow)));
+  }
+}
+
+SimHost::~SimHost() {
+  if (host_.chartWindow) DestroyWindow(static_cast<HWND>(host_.chartWindow));
+}
+
+void SimHost::wait(std::uint32_t ms) {
+  if (!host_.chartWindow) {
+    if (ms > 0) Sleep(ms);
+    return;
+  }
+  const ULONGLONG deadline = GetTickCount64() + ms;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
 }
 
 void SimHost::bindFunctions() {
@@ -224,7 +276,19 @@ void SimHost::call(StudyFunction study, bool defaults, bool final) {
   host_.isDefaultsCall = defaults ? 1 : 0;
   host_.isFinalCall = final ? 1 : 0;
   ++calls_;
+  LARGE_INTEGER frequency{}, before{}, after{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&before);
   study(&host_);
+  QueryPerformanceCounter(&after);
+  if (chart_.timeCalls) {
+    const double ms = static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 /
+                      static_cast<double>(frequency.QuadPart);
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld %.1f ms%s", static_cast<long long>(calls_), ms,
+                  defaults ? " (declaration)" : final ? " (final)" : "");
+    line("CALL", text);
+  }
   host_.isDefaultsCall = 0;
   host_.isFinalCall = 0;
   host_.menuPick = 0;

@@ -24,6 +24,8 @@ class SimHost {
  public:
   // out receives every line the host prints.
   SimHost(const Chart& chart, std::FILE* out);
+  // Destroys the chart window.
+  ~SimHost();
   SimHost(const SimHost&) = delete;
   SimHost& operator=(const SimHost&) = delete;
 
@@ -37,6 +39,11 @@ class SimHost {
   void call(StudyFunction study, bool defaults, bool final);
   // One chart render: pending chart images that are due are written.
   void render();
+  // Waits ms real milliseconds; with a chart window, dispatching its thread's
+  // messages meanwhile, as a host's chart thread does between calls.
+  void wait(std::uint32_t ms);
+  // The chart window (an HWND) the study is given, or null without one.
+  void* chartWindow() const { return host_.chartWindow; }
 
   // The host's simulated date-time (chart zone).
   void advanceTime(std::int64_t micros) { now_ += micros; }

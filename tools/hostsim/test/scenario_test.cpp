@@ -139,6 +139,79 @@ TEST(ScenarioTest, ReadsChartFillsOrdersAndEvents) {
   EXPECT_THROW(stepIndex(s, "4"), ScenarioError);
 }
 
+std::string withWindowSteps(const std::string& steps) {
+  return R"({"chart":{"account":"Sim1","trade_symbol":"ESM25","chart_window":true},"steps":)" + steps + "}";
+}
+
+TEST(ScenarioTest, RefusesMalformedSetupActions) {
+  struct Case {
+    const char* name;
+    std::string text;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"no chart window", withSteps(R"([{"setup":[{"wait_window":true}]}])"), "steps[0].setup: the setup window needs an owner"},
+      {"not a list", withWindowSteps(R"([{"setup":{"click":102}}])"), "steps[0].setup: expected an array"},
+      {"empty list", withWindowSteps(R"([{"setup":[]}])"), "steps[0].setup: expected at least one action"},
+      {"no verb", withWindowSteps(R"([{"setup":[{"timeout_ms":5}]}])"), "steps[0].setup[0]: give exactly one of"},
+      {"two verbs", withWindowSteps(R"([{"setup":[{"click":102,"close":true}]}])"), "steps[0].setup[0]: give exactly one of"},
+      {"type without control", withWindowSteps(R"([{"setup":[{"type":"x"}]}])"), "steps[0].setup[0]: \"type\" needs \"into\""},
+      {"into on a click", withWindowSteps(R"([{"setup":[{"click":102,"into":100}]}])"), "steps[0].setup[0].into: \"into\" belongs to \"type\""},
+      {"in without pick", withWindowSteps(R"([{"setup":[{"click":102,"in":103}]}])"), "steps[0].setup[0].in: \"in\" belongs to \"pick\""},
+      {"control zero", withWindowSteps(R"([{"setup":[{"click":0}]}])"), "steps[0].setup[0].click: expected 1 to 65535"},
+      {"pick negative", withWindowSteps(R"([{"setup":[{"pick":-1}]}])"), "steps[0].setup[0].pick: expected 0 to 10000"},
+      {"empty status", withWindowSteps(R"([{"setup":[{"status":""}]}])"), "steps[0].setup[0].status: expected a non-empty text"},
+      {"close false", withWindowSteps(R"([{"setup":[{"close":false}]}])"), "steps[0].setup[0].close: expected true"},
+      {"wait window false", withWindowSteps(R"([{"setup":[{"wait_window":false}]}])"), "steps[0].setup[0].wait_window: expected true"},
+      {"unknown member", withWindowSteps(R"([{"setup":[{"click":102,"wait":1}]}])"), "steps[0].setup[0]: unknown member \"wait\""},
+      {"setup without call", withWindowSteps(R"([{"call":false,"setup":[{"close":true}]}])"), "steps[0]: \"setup\" needs calls"},
+      {"setup with repeat", withWindowSteps(R"([{"repeat":3,"setup":[{"close":true}]}])"), "steps[0]: give \"repeat\" or \"setup\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      parseScenario(c.text);
+      ADD_FAILURE() << "parsed";
+    } catch (const ScenarioError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
+TEST(ScenarioTest, ReadsSetupActions) {
+  const Scenario s = parseScenario(withWindowSteps(R"([{"menu":"Quorbelle Sync setup","setup":[
+      {"wait_window":"Quorbelle Sync setup"}, {"wait_window":true,"timeout_ms":500},
+      {"type":"trader@example.com","into":100}, {"pick":"Peer Demo Account"}, {"pick":2,"in":7},
+      {"click":111}, {"status":"applied 2","timeout_ms":30000}, {"close":true}, {"sleep_ms":250}]}])"));
+  EXPECT_TRUE(s.chart.chartWindow);
+  EXPECT_FALSE(s.chart.timeCalls);
+  ASSERT_EQ(s.steps.size(), 1u);
+  const std::vector<SetupAction>& a = s.steps[0].setup;
+  ASSERT_EQ(a.size(), 9u);
+  using K = SetupAction::Kind;
+  EXPECT_EQ(a[0].kind, K::kWaitWindow);
+  EXPECT_EQ(a[0].text, "Quorbelle Sync setup");
+  EXPECT_EQ(a[0].timeoutMs, 15000);
+  EXPECT_EQ(a[1].text, "");
+  EXPECT_EQ(a[1].timeoutMs, 500);
+  EXPECT_EQ(a[2].kind, K::kType);
+  EXPECT_EQ(a[2].control, 100);
+  EXPECT_EQ(a[2].text, "trader@example.com");
+  // A pick names the account list unless told otherwise, by text or by position.
+  EXPECT_EQ(a[3].kind, K::kPick);
+  EXPECT_EQ(a[3].control, 103);
+  EXPECT_EQ(a[3].index, -1);
+  EXPECT_EQ(a[4].control, 7);
+  EXPECT_EQ(a[4].index, 2);
+  EXPECT_EQ(a[5].kind, K::kClick);
+  EXPECT_EQ(a[5].control, 111);
+  EXPECT_EQ(a[6].kind, K::kStatus);
+  EXPECT_EQ(a[6].timeoutMs, 30000);
+  EXPECT_EQ(a[7].kind, K::kClose);
+  EXPECT_EQ(a[8].kind, K::kSleep);
+  EXPECT_EQ(a[8].timeoutMs, 250);
+}
+
 TEST(PngImageTest, IsCompleteAndEndsWithAnEmptyIend) {
   const std::string png = makePng(300, 250, 7);  // more than one stored deflate block
   ASSERT_GT(png.size(), 57u);
