@@ -3,7 +3,8 @@
 - a damaged saved settings file (truncated, emptied, bytes changed, another
   scope's file under this scope's name) stops the study with the one
   unreadable-state message, reported once, and stays byte for byte as it
-  was; once the original is back the same fills are all recorded;
+  was; once the original is back the running host resumes by itself and
+  records the same fills;
 - host texts in the Windows code page (account, service ids, notes) are
   recorded as UTF-8, and a fill whose account arrives in UTF-8 still matches
   the chart's code-page account; quotes and backslashes are escaped;
@@ -12,8 +13,8 @@
 usage: bad_input_test.py <build-dir>"""
 
 import os
-import shutil
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records  # noqa: E402
@@ -27,6 +28,16 @@ FILLS = [{"order_id": 1, "time": "2025-07-01 10:00:00", "side": "buy", "quantity
           "execution_id": "B-1"},
          {"order_id": 2, "time": "2025-07-01 10:01:00", "side": "sell", "quantity": 1, "price": 5701,
           "execution_id": "B-2"}]
+
+
+def wait_for(path, text, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        with open(path, "rb") as f:
+            if text.encode() in f.read():
+                return True
+        time.sleep(0.2)
+    return False
 
 
 def flip(data, offset):
@@ -75,12 +86,23 @@ def main(build):
         with open(path, "rb") as f:
             c.ok(f.read() == damaged, label + ": the settings file was changed")
         c.ok(not os.path.exists(scope.outbox_dir(data)), label + ": a scope outbox exists")
-    # Nothing was lost: with the original file back the same host records every fill.
+    # Nothing was lost: once the original file is back the running host
+    # resumes by itself and records every fill.
     label, data, path, original, _, _ = started[0]
+    marker = sim.path("restored-marker")
+    held = {"chart": CHART, "default_wait_ms": 1100,
+            "steps": [{"label": "open", "wait_ms": 0, "fills": FILLS},
+                      {"label": "until restored", "until": {"file": marker, "timeout_ms": 60000, "every_ms": 250}},
+                      {"label": "after"}]}
+    proc = sim.start("restored", held, data)
+    c.ok(wait_for(sim.path("restored.out"), UNREADABLE, 60), "restored: the damaged file was not reported")
     with open(path, "wb") as f:
         f.write(original)
-    run = sim.play("restored", scenario, data)
-    c.eq(run.pauses(), [], "restored: reports")
+    open(marker, "w").close()
+    run = sim.finish(proc)
+    c.eq(run.rc, 0, "restored: exit status")
+    c.eq(run.pauses(), [UNREADABLE], "restored: reports")
+    c.eq(run.logs().count("Quorbelle collector resumed successfully."), 1, "restored: resumption lines")
     got = fill_records(scope.outbox_dir(data))
     for i, f in enumerate(FILLS):
         name = fill_event_id(scope, f, "UTC") + ".json"
