@@ -14,10 +14,10 @@ usage: bad_input_test.py <build-dir>"""
 
 import os
 import sys
-import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records  # noqa: E402
+from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records, wait_for  # noqa: E402
 
 SECRET = "e2e-Secret-bad-93ab"
 UNREADABLE = ("Saved Quorbelle Sync state cannot be read. Restore the original setup under its Windows user; "
@@ -28,16 +28,6 @@ FILLS = [{"order_id": 1, "time": "2025-07-01 10:00:00", "side": "buy", "quantity
           "execution_id": "B-1"},
          {"order_id": 2, "time": "2025-07-01 10:01:00", "side": "sell", "quantity": 1, "price": 5701,
           "execution_id": "B-2"}]
-
-
-def wait_for(path, text, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        with open(path, "rb") as f:
-            if text.encode() in f.read():
-                return True
-        time.sleep(0.2)
-    return False
 
 
 def flip(data, offset):

@@ -339,6 +339,17 @@ class Sim:
         shutil.rmtree(self.work, ignore_errors=True)
 
 
+def wait_for(path, text, seconds):
+    """Waits until a growing output file holds the text; false on time-out."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        with open(path, "rb") as f:
+            if text.encode() in f.read():
+                return True
+        time.sleep(0.2)
+    return False
+
+
 class Checks:
     def __init__(self, name):
         self.name, self.failures, self.count = name, [], 0

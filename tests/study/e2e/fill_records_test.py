@@ -14,6 +14,7 @@ usage: fill_records_test.py <build-dir>"""
 import os
 import sys
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_lib import (Checks, Scope, Sim, fill_event_id, fill_record, fill_records, records)  # noqa: E402
 

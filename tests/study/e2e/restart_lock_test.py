@@ -16,10 +16,11 @@ usage: restart_lock_test.py <build-dir>"""
 
 import os
 import sys
-import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records, records  # noqa: E402
+from e2e_lib import (Checks, Scope, Sim, fill_event_id, fill_record, fill_records, records,  # noqa: E402
+                     wait_for)
 
 SECRET = "e2e-Secret-lock-42d0"
 SETTINGS_LOCKED = ("Another Quorbelle Sync study owns this account and symbol, or its saved setup is "
@@ -41,16 +42,6 @@ AFTER_LOCK = fill("R-after", "2025-07-01 10:05:00", 6, 5705)
 SECOND_HOST_FILL = fill("R-second", "2025-07-01 10:06:00", 7, 5706)
 TYPED = {"1": "C:\\typed-outbox", "2": "typed-session", "3": False, "4": False, "8": False, "9": 5,
          "11": 7, "12": "typed note", "13": "Other", "14": "NQM25", "15": "typed status"}
-
-
-def wait_for(path, text, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        with open(path, "rb") as f:
-            if text.encode() in f.read():
-                return True
-        time.sleep(0.2)
-    return False
 
 
 def main(build):
