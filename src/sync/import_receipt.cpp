@@ -26,24 +26,25 @@ bool isKnownStatus(const std::string& status) {
   return false;
 }
 
-void verifyNative(const NativeSpool& spool, const nlohmann::json& receipt, const BatchEntry& batch) {
+void verifyNative(const ConnectionSettings& settings, const Sha256Provider& digest, const nlohmann::json& receipt,
+                  const BatchEntry& batch) {
   const std::string& operation = requireString(receipt, "operation_id");
   const bool ok = integerEquals(receipt, "protocol", 1) && requireString(receipt, "status") == "applied" &&
                   isIdentifier(operation) && (batch.operationId.empty() || batch.operationId == operation);
   if (!ok) fail("INVALID_IMPORT_RECEIPT");
-  if (requireString(receipt, "account_id") != spool.settings.account_id) fail("INVALID_IMPORT_RECEIPT");
+  if (requireString(receipt, "account_id") != settings.account_id) fail("INVALID_IMPORT_RECEIPT");
   if (!integerEquals(receipt, "record_count", batch.count)) fail("INVALID_IMPORT_RECEIPT");
-  if (requireString(receipt, "request_sha256") != spool.digest.sha256Hex(batch.body)) {
+  if (requireString(receipt, "request_sha256") != digest.sha256Hex(batch.body)) {
     fail("INVALID_IMPORT_RECEIPT");
   }
 }
 
-void verifyJournal(const NativeSpool& spool, const nlohmann::json& receipt, const BatchEntry& batch) {
+void verifyJournal(const ConnectionSettings& settings, const nlohmann::json& receipt, const BatchEntry& batch) {
   const std::string& operation = requireString(receipt, "operation_id");
   if (!isIdentifier(operation) || (!batch.operationId.empty() && batch.operationId != operation)) {
     fail("INVALID_IMPORT_RECEIPT");
   }
-  if (requireString(receipt, "account_id") != spool.settings.account_id) fail("INVALID_IMPORT_RECEIPT");
+  if (requireString(receipt, "account_id") != settings.account_id) fail("INVALID_IMPORT_RECEIPT");
   if (requireString(receipt, "target") != "journal") fail("INVALID_IMPORT_RECEIPT");
   const std::string& status = requireString(receipt, "status");
   if (!integerEquals(receipt, "record_count", batch.count) || !isKnownStatus(status)) {
@@ -64,13 +65,14 @@ void verifyJournal(const NativeSpool& spool, const nlohmann::json& receipt, cons
 
 }  // namespace
 
-void verifyImportReceipt(const NativeSpool& spool, const nlohmann::json& receipt, const BatchEntry& batch) {
+void verifyImportReceipt(const ConnectionSettings& settings, const Sha256Provider& digest,
+                         const nlohmann::json& receipt, const BatchEntry& batch) {
   requireString(receipt, "operation_id");
   requireString(receipt, "status");
-  if (spool.settings.native_instrument_protocol) {
-    verifyNative(spool, receipt, batch);
+  if (settings.native_instrument_protocol) {
+    verifyNative(settings, digest, receipt, batch);
   } else {
-    verifyJournal(spool, receipt, batch);
+    verifyJournal(settings, receipt, batch);
   }
 }
 

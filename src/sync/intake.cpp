@@ -5,18 +5,16 @@
 #include <set>
 #include <stdexcept>
 
-#include "service/json_object.h"
 #include "storage/durable_file.h"
-#include "support/timestamp.h"
 #include "sync/execution.h"
 #include "sync/observation_notes.h"
+#include "sync/outbox_record.h"
 #include "sync/record_fields.h"
 #include "sync/record_validation.h"
 
 namespace qbsync {
 namespace {
 
-constexpr std::size_t kRecordLimit = 65536;
 constexpr std::uint64_t kMiB = 1048576;
 
 [[noreturn]] void fail(const char* code) { throw std::runtime_error(code); }
@@ -32,10 +30,6 @@ struct Candidate {
 
 bool isRecordName(const std::string& name) {
   return name.size() == 69 && name.compare(64, 5, ".json") == 0 && isEventId(name.substr(0, 64));
-}
-
-std::string candidateTime(const nlohmann::json& record, bool fill) {
-  return normalizeUtcTimestamp(requireString(record, fill ? "executed_at" : "observed_at"));
 }
 
 bool candidateBefore(const Candidate& a, const Candidate& b) {
@@ -94,9 +88,8 @@ std::size_t intakePass(NativeSpool& spool, const std::function<bool()>& extraSto
   for (const std::string& name : listFiles(spool.outbox_dir, "*.json")) {
     if (stopped()) return 0;
     if (!isRecordName(name) || spool.seen_records.count(name)) continue;
-    const nlohmann::json record = parseJsonObject(readJournalFile(spool.outbox_dir + "\\" + name, kRecordLimit),
-                                                  kRecordLimit);
-    validateRecord(spool.settings, record);
+    const nlohmann::json record =
+        readOutboxRecord(spool.settings, readJournalFile(spool.outbox_dir + "\\" + name, kOutboxRecordLimit));
     Candidate c;
     c.eventId = requireString(record, "event_id");
     c.digest = spool.digest.sha256Hex(compactJson(record));
@@ -108,16 +101,15 @@ std::size_t intakePass(NativeSpool& spool, const std::function<bool()>& extraSto
       spool.seen_records.insert(name);
       continue;
     }
-    c.fill = requireString(record, "kind") == "fill";
-    c.time = candidateTime(record, c.fill);
+    const RecordOrder order = recordOrder(spool.settings, spool.digest, record);
+    c.fill = order.fill;
+    c.time = order.time;
     if (c.fill) {
-      const nlohmann::json probe = deriveExecution(spool.settings, spool.digest, record, 1);
-      const std::string& id = requireString(probe, "source_execution_id");
-      c.nativeFillIndex = nativeFillIndex(record);
+      c.nativeFillIndex = order.nativeFillIndex;
       auto& ids = fillsByTime[c.time];
-      const auto seen = ids.find(id);
+      const auto seen = ids.find(order.executionId);
       if (seen != ids.end() && seen->second != c.nativeFillIndex) fail("DUPLICATE_FILL_ORDER_CONFLICT");
-      ids[id] = c.nativeFillIndex;
+      ids[order.executionId] = c.nativeFillIndex;
     }
     c.record = record;
     candidates.push_back(std::move(c));

@@ -22,8 +22,7 @@ bool integerIs(const nlohmann::json& object, const char* key, std::int64_t expec
 
 }  // namespace
 
-void verifyNoteReceipt(const NativeSpool& spool, const nlohmann::json& receipt, const NoteEntry& note) {
-  (void)spool;
+void verifyNoteReceipt(const nlohmann::json& receipt, const NoteEntry& note) {
   const nlohmann::json body = parseJsonObject(note.body, kNoteBodyLimit);
   if (!receipt.is_object() || !integerIs(receipt, "schema_version", 2)) invalid();
   if (requireString(receipt, "status") != "applied") invalid();

@@ -155,6 +155,17 @@ TEST(Journal, DamagedSpoolStopsWithItsCodeAndKeepsTheFiles) {
          fx.write(r);
        },
        e2},
+      // A record nested to the reader's depth was journaled, and its entry,
+      // one level deeper, then refused every later open of the spool.
+      {"fill nested as deep as the journal reads", "INVALID_JSON",
+       [](OutboxFixture& fx) {
+         nlohmann::json r = fillRecord(fx.settings, 9, timeAt(9));
+         nlohmann::json nested = nlohmann::json::array();
+         for (int level = 3; level <= 64; ++level) nested = nlohmann::json::array({nested});
+         r["zz_nested"] = nested;  // levels 2 to 64 of the record
+         fx.write(r);
+       },
+       e2},
       {"journaled fill back with another price", "NATIVE_FILL_ECONOMICS_CONFLICT",
        [](OutboxFixture& fx) {
          nlohmann::json r = fillRecord(fx.settings, 2, timeAt(2), "6013");
