@@ -2,6 +2,7 @@
 //
 //   qb-hostsim play <study.dll> <scenario.json> [--data-folder DIR] [--start-step N|LABEL]
 //   qb-hostsim prepare-settings <data-folder> <settings.json>
+//   qb-hostsim hold <file> <until-file>
 //
 // Paths may be Windows paths or absolute Unix paths (read as Z:\...).
 // Exit status: 0 done; 2 bad arguments or scenario; 3 the library or its
@@ -67,7 +68,8 @@ bool readText(const std::string& path, std::string& text) {
 int usage() {
   std::fprintf(stderr,
                "usage: qb-hostsim play <study.dll> <scenario.json> [--data-folder DIR] [--start-step N|LABEL]\n"
-               "       qb-hostsim prepare-settings <data-folder> <settings.json>\n");
+               "       qb-hostsim prepare-settings <data-folder> <settings.json>\n"
+               "       qb-hostsim hold <file> <until-file>\n");
   return 2;
 }
 
@@ -221,6 +223,31 @@ int play(const std::string& dllPath, const std::string& scenarioPath, const std:
   return status;
 }
 
+// Another program holding a file open without sharing, as a backup or scan
+// tool may hold a study's lock file, until a second file exists.
+int holdFile(const std::string& path, const std::string& untilFile) {
+  HANDLE file = CreateFileW(wide(windowsPath(path)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "qb-hostsim: cannot open %s (error %lu)\n", path.c_str(), GetLastError());
+    return 2;
+  }
+  std::printf("HOSTSIM HOLD %s\n", windowsPath(path).c_str());
+  std::fflush(stdout);
+  const ULONGLONG deadline = GetTickCount64() + 120000;
+  int status = 4;
+  while (GetTickCount64() < deadline) {
+    if (GetFileAttributesW(wide(windowsPath(untilFile)).c_str()) != INVALID_FILE_ATTRIBUTES) {
+      status = 0;
+      break;
+    }
+    Sleep(100);
+  }
+  CloseHandle(file);
+  std::printf("HOSTSIM RELEASED %s\n", windowsPath(path).c_str());
+  return status;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -245,6 +272,10 @@ int wmain(int argc, wchar_t** argv) {
       std::fprintf(stderr, "qb-hostsim: prepare-settings: %s\n", e.what());
       return 5;
     }
+  }
+  if (args[0] == "hold") {
+    if (args.size() != 3) return usage();
+    return holdFile(args[1], args[2]);
   }
   if (args[0] != "play" || args.size() < 3) return usage();
   std::string dataFolder, startStep;

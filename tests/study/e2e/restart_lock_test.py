@@ -10,11 +10,14 @@ library under the host simulator:
   changes none;
 - a second host on the same data folder and chart at the same time is
   refused while the first keeps collecting;
+- another program holding the scope's collector lock pauses the study
+  until Allow sync is switched off and on after it let go;
 - replay is collected only with the saved opt-in, whatever input 3 says;
 - at most 250 new records a poll, the rest on later polls.
 usage: restart_lock_test.py <build-dir>"""
 
 import os
+import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
@@ -23,6 +26,8 @@ from e2e_lib import (Checks, Scope, Sim, fill_event_id, fill_record, fill_record
                      wait_for)
 
 SECRET = "e2e-Secret-lock-42d0"
+COLLECTOR_LOCKED = "Another collector owns this source scope, or the scope is inaccessible."
+LOCK_UNAVAILABLE = "Collector lock unavailable. Disable and re-enable after resolving the reported setup error."
 SETTINGS_LOCKED = ("Another Quorbelle Sync study owns this account and symbol, or its saved setup is "
                    "inaccessible.")
 CHART = {"account": "Sim1", "trade_symbol": "ESM25", "simulated": True, "time_zone": "UTC",
@@ -166,7 +171,46 @@ def main(build):
     got = fill_records(cap_scope.outbox_dir(cap_data))
     c.eq(set(got), {fill_event_id(cap_scope, f, "UTC") + ".json" for f in many}, "cap: one record per fill")
 
-    c.no_secret(SECRET, scope.email, [data, cap_data], sim.outputs, "secret")
+    # Another program holding the scope's collector lock: the study says so,
+    # then keeps its lock message until Allow sync goes off and on after the
+    # holder let go; then it records every fill, none lost.
+    held_scope = Scope("Sim6", "ESM25", "sess-held")
+    held_data = sim.path("held")
+    sim.prepare(held_data, held_scope, SECRET)
+    held_dir = held_scope.outbox_dir(held_data)
+    os.makedirs(held_dir)
+    released, resume = sim.path("holder-released"), sim.path("resume")
+    holder_log = sim.path("file-holder.out")
+    sim.outputs.append(holder_log)
+    with open(holder_log, "wb") as out:
+        file_holder = subprocess.Popen([sim.wine_run, sim.hostsim, "hold", os.path.join(held_dir, "collector.lock"),
+                                        released], stdout=out, stderr=subprocess.STDOUT)
+    c.ok(wait_for(holder_log, "HOSTSIM HOLD", 60), "the file holder did not start")
+    held_fills = [fill("H-1", "2025-07-01 09:10:00", 31, 5710), fill("H-2", "2025-07-01 09:11:00", 32, 5711)]
+    held_steps = [{"label": "open", "wait_ms": 0, "fills": held_fills},
+                  {"label": "held", "until": {"file": resume, "timeout_ms": 60000, "every_ms": 250}},
+                  {"label": "allow off", "inputs": {"0": False}},
+                  {"label": "allow on", "inputs": {"0": True}}]
+    held_chart = dict(CHART, account="Sim6")
+    study = sim.start("held-lock", {"chart": held_chart, "default_wait_ms": 1100, "steps": held_steps}, held_data)
+    c.ok(wait_for(sim.path("held-lock.out"), LOCK_UNAVAILABLE, 60), "held lock: no lock message")
+    c.eq(fill_records(held_dir), {}, "held lock: records while the lock is held")
+    open(released, "w").close()
+    c.eq(file_holder.wait(timeout=60), 0, "file holder exit status")
+    open(resume, "w").close()
+    run = sim.finish(study)
+    c.eq(run.rc, 0, "held lock: exit status")
+    c.eq(run.pauses(), [COLLECTOR_LOCKED, LOCK_UNAVAILABLE], "held lock: reports")
+    c.eq(run.logs("allow on").count("Quorbelle collector resumed successfully."), 1, "held lock: resumption lines")
+    got = fill_records(held_dir)
+    for i, f in enumerate(held_fills):
+        name = fill_event_id(held_scope, f, "UTC") + ".json"
+        if c.ok(name in got, "held lock: record of fill %d" % i):
+            c.record_bytes(got[name], lambda o, f=f, i=i: fill_record(held_scope, f, i, held_chart, o), run,
+                           "held lock: fill %d" % i)
+    c.eq(len(got), len(held_fills), "held lock: records after the release")
+
+    c.no_secret(SECRET, scope.email, [data, cap_data, held_data], sim.outputs, "secret")
     return c.finish(sim)
 
 
