@@ -25,7 +25,7 @@ for n in $counts; do
   if [[ $first == 1 ]]; then
     # Wine creates a file only after scanning the whole directory, so the
     # recording poll runs on the smaller fixture; it removes what it wrote.
-    "$run" "$exe" record "$win" "$n" "$fresh" "${QB_BENCH_POLL_RECORD_ROUNDS:-2}"
+    "$run" "$exe" record "$win" "$n" "$fresh" "${QB_BENCH_POLL_RECORD_ROUNDS:-3}"
     first=0
   fi
   out=$("$run" "$exe" steady "$win" "$n" "$rounds")

@@ -152,7 +152,8 @@ def host_bytes(text):
 
 
 def decoded(text):
-    """The study's reading of a host text: UTF-8 as is, else Windows-1252."""
+    """The study's reading of a host text: UTF-8 as is, else the ANSI code
+    page, Windows-1252 in the test prefix."""
     raw = host_bytes(text)
     try:
         raw.decode("utf-8")
