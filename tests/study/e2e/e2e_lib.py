@@ -239,10 +239,17 @@ def tree_bytes(root):
 
 # --- running the simulator ----------------------------------------------------
 
+_held_ports = []
+
+
 def unused_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A loopback port nobody can serve while this process lives: bound here,
+    never listening, so connections are refused and no other test's server
+    can take it over."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    _held_ports.append(s)
+    return s.getsockname()[1]
 
 
 class HostRun:
