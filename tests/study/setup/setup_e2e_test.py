@@ -8,47 +8,20 @@ peer holds the readiness answer of the account discovery.
 usage: setup_e2e_test.py <build-dir>   (re-runs itself inside with-peer)
 """
 
-import json
 import os
 import re
-import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-import e2e_lib  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from setup_lib import (ACCOUNT_ID, ACCOUNT_NAME, CALL_BOUND_MS, CHART, DISCOVERY_HOLD_MS, EMAIL,  # noqa: E402
+                       EMAIL_EDIT, FILLS, LOAD, PAUSE, PAUSED_FILL, SECRET, SECRET_EDIT, START, SYNC_NOTES, Sim, call_lines,
+                       e2e_lib, hold_readiness, peer_script, request_lines, seed_settings, stored_executions,
+                       stored_notes, NOTE_EDIT, SAVE_NOTE,
+                       wait_for_line, with_peer)
 
-EMAIL = "trader@example.com"
-SECRET = "peer-secret"
-ACCOUNT_ID = "5b0c6a5e-8f4e-4c61-9d37-3f1a2b4c5d6e"
-ACCOUNT_NAME = "Peer Demo Account"
-SESSION = "setup-e2e-session"
-DISCOVERY_HOLD_MS = 3000
-CALL_BOUND_MS = 500
 
-# The window's control ids.
-EMAIL_EDIT, SECRET_EDIT, LOAD, ACCOUNTS, START, PAUSE = 100, 101, 102, 103, 111, 112
-
-CHART = {
-    "account": "Sim1", "trade_symbol": "ESM25", "simulated": True, "time_zone": "Eastern Standard Time",
-    # A native chart: the connection check needs the host's instrument description.
-    "security_kind": 1, "trade_service": "Simulated",
-    "symbol_details": {"tick_size": 0.25, "value_per_tick": 12.5, "contract_size": 50,
-                       "display_multiplier": 1, "last_trading_date": "2025-06-20 00:00:00"},
-    "start_time": "2025-03-07 09:29:58",
-    "chart_window": True, "time_calls": True,
-}
-
-FILLS = [
-    {"order_id": 1001, "side": "buy", "quantity": 1, "price": 5700.25, "execution_id": "SIM-1001-1",
-     "position": 1, "time": "2025-03-07 09:31:12.250"},
-    {"order_id": 1003, "side": "sell", "quantity": 1, "price": 5712.5, "execution_id": "SIM-1003-1",
-     "position": 0, "time": "2025-03-07 09:52:41.500"},
-]
-PAUSED_FILL = {"order_id": 1005, "side": "buy", "quantity": 2, "price": 5701, "execution_id": "SIM-1005-1",
-               "position": 2, "time": "2025-03-07 10:05:00"}
+NOTE = "Waited for the pullback; entry at the open range low."
 
 
 def scenario(resume_signal):
@@ -69,74 +42,36 @@ def scenario(resume_signal):
                        {"click": LOAD},
                        {"status": "Choose the destination account", "timeout_ms": 20000},
                        {"pick": ACCOUNT_NAME},
+                       {"click": SYNC_NOTES},
                        {"click": START},
                        {"status": "applied 2", "timeout_ms": 30000}]},
             {"label": "pause", "setup": [{"click": PAUSE}, {"status": "Sync paused"}]},
             {"label": "fill while paused", "fills": [PAUSED_FILL],
              "until": {"file": resume_signal, "timeout_ms": 30000, "every_ms": 100}},
             {"label": "start again", "setup": [{"click": START}, {"status": "applied 3", "timeout_ms": 30000}]},
+            # The chart shortcut turns the same window to its journal-note mode.
+            {"label": "journal note", "key": "Ctrl+Shift+N",
+             "setup": [{"wait_window": "Quorbelle Journal note"}, {"type": NOTE, "into": NOTE_EDIT},
+                       {"click": SAVE_NOTE}, {"status": "Note saved locally"}],
+             "until": {"log": "Applied note", "timeout_ms": 30000, "every_ms": 100}},
             # The window stays open and active: the final call closes it.
         ],
     }
 
 
-def request_lines(state):
-    path = os.path.join(state, "requests.jsonl")
-    if not os.path.exists(path):
-        return []
-    with open(path) as f:
-        return [json.loads(line) for line in f if line.strip()]
-
-
-def stored_executions(state):
-    path = os.path.join(state, "executions", ACCOUNT_ID + ".jsonl")
-    if not os.path.exists(path):
-        return []
-    with open(path) as f:
-        return [json.loads(line) for line in f if line.strip()]
-
-
-def wait_for_line(out_path, pattern, timeout):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        with open(out_path, "rb") as f:
-            if re.search(pattern, f.read().decode("utf-8", errors="replace"), re.M):
-                return True
-        time.sleep(0.1)
-    return False
-
-
-def call_lines(lines):
-    """(index in lines, call number, milliseconds, kind) of every timed call."""
-    out = []
-    for i, line in enumerate(lines):
-        m = re.match(r"HOSTSIM CALL (\d+) ([0-9.]+) ms(?: \((\w+)\))?$", line)
-        if m:
-            out.append((i, int(m.group(1)), float(m.group(2)), m.group(3) or ""))
-    return out
-
-
 def main():
     build = os.path.abspath(sys.argv[1])
-    if "QB_PEER_STATE_DIR" not in os.environ:
-        env = dict(os.environ, QB_PEER_EXE=os.path.join(build, "tools", "peer-native", "qb-peer"), QB_BUILD=build)
-        return subprocess.call([os.path.join(ROOT, "tests", "common", "with-peer"), "--",
-                                sys.executable, os.path.abspath(__file__), build], env=env)
+    outer = with_peer(build, __file__)
+    if outer is not None:
+        return outer
     state = os.environ["QB_PEER_STATE_DIR"]
-    port = int(os.environ["QB_PEER_HTTP_PORT"])
     # The discovery's readiness request waits on the peer; nothing else does.
-    with open(os.path.join(state, "script.json"), "w") as f:
-        json.dump({"rules": [{"match": {"method": "GET", "path": "/api/sierrachart-sync/", "nth": 1}, "times": 1,
-                              "action": {"process": True, "delay_ms": DISCOVERY_HOLD_MS}}]}, f)
+    peer_script(state, [hold_readiness(1, DISCOVERY_HOLD_MS)])
 
-    sim = e2e_lib.Sim(build, "setup")
+    sim = Sim(build, "setup")
     checks = e2e_lib.Checks("setup_e2e")
     data = sim.path("data")
-    # The window cannot name the service origin: only that (the local peer)
-    # is saved beforehand, with no identity, destination or secret.
-    seed = e2e_lib.Scope("Sim1", "ESM25", SESSION, origin="http://127.0.0.1:%d" % port, email="",
-                         account_id="", enabled=False, account_name="", sync_notes=False)
-    settings_path = sim.prepare(data, seed, "")
+    settings_path = seed_settings(sim, data, int(os.environ["QB_PEER_HTTP_PORT"]))
     with open(settings_path, "rb") as f:
         seeded = f.read()
 
@@ -160,7 +95,7 @@ def main():
 
     checks.eq(run.rc, 0, "host exit status")
     checks.ok("HOSTSIM SETUP FAILED" not in run.text, "every setup action succeeded")
-    checks.eq(run.text.count("HOSTSIM SETUP DONE"), 4, "setup action lists completed")
+    checks.eq(run.text.count("HOSTSIM SETUP DONE"), 5, "setup action lists completed")
     checks.ok(any(l.startswith("HOSTSIM MENU PICK") and l.endswith("Quorbelle Sync setup") for l in lines),
               "setup opened from the chart menu")
 
@@ -179,6 +114,9 @@ def main():
     checks.eq([r["status"] for r in requests if r["status"] >= 400], [], "refused requests")
     batches = [r for r in requests if r["method"] == "POST" and r["path"] == "/api/sierrachart-sync/"]
     checks.eq({r["account"] for r in batches}, {ACCOUNT_ID}, "account of every batch")
+    notes = stored_notes(state)
+    checks.eq(len(notes), 1, "notes stored")
+    checks.ok(notes and NOTE in notes[0]["note"]["text"], "the journal note's text reached the peer: %r" % notes)
 
     # The window's status line showed the running sender, and the host's status input agrees.
     checks.ok(any(re.match(r'HOSTSIM SETUP \d+ status ".*applied 2', l) for l in lines),
