@@ -151,6 +151,18 @@ def main():
     checks.ok(saved != seeded, "Start sync saved the settings file")
     for needle in (SECRET.encode(), SECRET.encode("utf-16-le")):
         checks.ok(needle not in saved, "secret %r in the settings file" % needle)
+
+    # What Start saved is the whole setup: a restarted host syncs a new fill
+    # with no one in the window, whose automatic check verifies the saved setup.
+    later = dict(PAUSED_FILL, order_id=1007, execution_id="SIM-1007-1", price=5704.75, position=0,
+                 side="sell", time="2025-03-07 10:20:00")
+    restart = sim.play("restart", {"chart": CHART, "default_wait_ms": 100, "steps": [
+        {"label": "reopen", "fills": FILLS + [PAUSED_FILL, later],
+         "setup": [{"wait_window": "Quorbelle Sync setup"}, {"status": "applied 4", "timeout_ms": 30000}]}]},
+        data, timeout=90)
+    checks.eq(restart.rc, 0, "restarted host exit status")
+    checks.ok(any("Connection check verified" in l for l in restart.logs()), "the saved setup was verified on open")
+    checks.eq([e["sequence"] for e in stored_executions(state)], [1, 2, 3, 4], "stored sequences after the restart")
     checks.no_secret(SECRET, EMAIL, [data], sim.outputs, "no secret in clear")
     return checks.finish(sim)
 
