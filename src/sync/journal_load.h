@@ -13,6 +13,14 @@ namespace qbsync {
 // notes_need_attention.
 void loadJournal(NativeSpool& spool);
 
+// The same checks for a reader that must change nothing: high-water.json is
+// only read, and each file that fails goes to `onFailure` with its code while
+// the load goes on with the next file. A failed execution keeps its place, so
+// later entries are checked at their own sequence and the batches over it
+// fail in turn; a batch that fails is left out, one whose receipt fails stays
+// frozen. For support tools; such a spool is not for delivery.
+void inspectJournal(NativeSpool& spool, const LoadFailureSink& onFailure);
+
 }  // namespace qbsync
 
 #endif

@@ -28,18 +28,35 @@ bool isIntegerOne(const nlohmann::json& value) {
   return value.is_number_integer() && value.get<std::int64_t>() == 1;
 }
 
-nlohmann::json mappingDocument(const ConnectionSettings& s) {
+}  // namespace
+
+std::string mappingText(const ConnectionSettings& s) {
   if (s.native_instrument_protocol) {
-    return {{"costs", "unavailable_zero"}, {"native_instrument_protocol", 1}};
+    return compactJson(nlohmann::json{{"costs", "unavailable_zero"}, {"native_instrument_protocol", 1}});
   }
-  return {{"asset_type", s.asset_type},
-          {"symbol", s.api_symbol},
-          {"currency", s.currency},
-          {"commission_per_unit", s.commission_per_unit},
-          {"fees_per_unit", s.fees_per_unit}};
+  return compactJson(nlohmann::json{{"asset_type", s.asset_type},
+                                    {"symbol", s.api_symbol},
+                                    {"currency", s.currency},
+                                    {"commission_per_unit", s.commission_per_unit},
+                                    {"fees_per_unit", s.fees_per_unit}});
 }
 
-}  // namespace
+nlohmann::json readManifest(const std::string& spoolDir) {
+  const std::string manifestPath = spoolDir + "\\manifest.json";
+  requirePathKind(manifestPath, false);
+  return parseJsonObject(readSmallFile(manifestPath), kSmallFileLimit);
+}
+
+std::string verifyManifest(const nlohmann::json& manifest, const nlohmann::json& binding) {
+  const auto schema = manifest.find("schema_version");
+  const auto bound = manifest.find("binding");
+  if (schema == manifest.end() || !isIntegerOne(*schema) || bound == manifest.end() || *bound != binding) {
+    fail("SPOOL_BINDING_MISMATCH");
+  }
+  const std::string& id = requireString(manifest, "client_instance_id");
+  if (!isIdentifier(id)) fail("MISSING_CLIENT_IDENTITY");
+  return id;
+}
 
 bool isApplied(const std::string& status) { return status == "applied" || status == "applied_analytics_pending"; }
 
@@ -74,16 +91,7 @@ void NativeSpool::bind() {
   const std::string manifestPath = path("manifest.json");
   const nlohmann::json binding = settings.bindingDocument();
   if (pathExists(manifestPath)) {
-    requirePathKind(manifestPath, false);
-    const nlohmann::json manifest = parseJsonObject(readSmallFile(manifestPath), kSmallFileLimit);
-    const auto schema = manifest.find("schema_version");
-    const auto bound = manifest.find("binding");
-    if (schema == manifest.end() || !isIntegerOne(*schema) || bound == manifest.end() || *bound != binding) {
-      fail("SPOOL_BINDING_MISMATCH");
-    }
-    const std::string& id = requireString(manifest, "client_instance_id");
-    if (!isIdentifier(id)) fail("MISSING_CLIENT_IDENTITY");
-    client_instance_id = id;
+    client_instance_id = verifyManifest(readManifest(spool_dir), binding);
   } else {
     // A spool that has content but lost its manifest is never re-bound.
     if (!listFiles(spool_dir, "*.json").empty()) fail("MISSING_MANIFEST");
@@ -93,10 +101,41 @@ void NativeSpool::bind() {
     writeImmutable(manifestPath, compactJson(manifest));
     replaceFile(path("high-water.json"), compactJson(nlohmann::json{{"sequence", 0}}));
   }
-  writeImmutable(path("mapping.json"), compactJson(mappingDocument(settings)));
+  writeImmutable(path("mapping.json"), mappingText(settings));
 
   loadJournal(*this);
   log("Local journal: " + statusSummary(*this), false);
+}
+
+std::unique_ptr<NativeSpool> NativeSpool::inspect(const ConnectionSettings& settings, const std::string& outboxDir,
+                                                  const LoadFailureSink& onFailure) {
+  std::unique_ptr<NativeSpool> spool(new NativeSpool(settings, outboxDir, {}, {}));
+  NativeSpool& s = *spool;
+  const auto check = [&](const std::string& name, const std::function<void()>& checks) {
+    try {
+      checks();
+    } catch (const std::exception& e) {
+      onFailure(name, e.what());
+    }
+  };
+  requirePathKind(s.spool_dir, true);
+  if (pathExists(s.path("manifest.json"))) {
+    check("manifest.json", [&] {
+      s.client_instance_id = verifyManifest(readManifest(s.spool_dir), settings.bindingDocument());
+    });
+  } else if (!listFiles(s.spool_dir, "*.json").empty()) {
+    onFailure("manifest.json", "MISSING_MANIFEST");
+  }
+  if (pathExists(s.path("mapping.json"))) {
+    // What writeImmutable would find when the next open writes the mapping.
+    check("mapping.json", [&] {
+      if (readJournalFile(s.path("mapping.json"), kSmallFileLimit) != mappingText(settings)) {
+        fail("IMMUTABLE_FILE_CONFLICT");
+      }
+    });
+  }
+  inspectJournal(s, onFailure);
+  return spool;
 }
 
 void NativeSpool::checkStop() const {

@@ -37,6 +37,10 @@ struct BatchEntry {
   std::uint64_t count = 0;
 };
 
+// Receives a spool file (its name in the spool directory) that fails its
+// checks, and the code or message it failed with.
+using LoadFailureSink = std::function<void(const std::string& name, const std::string& reason)>;
+
 struct NoteEntry {
   std::string path;
   std::string key;
@@ -54,6 +58,13 @@ class NativeSpool {
   // the writer lock is released.
   static std::unique_ptr<NativeSpool> open(const ConnectionSettings& settings, const std::string& outboxDir,
                                            StopPredicate stopPredicate, LogSink logSink);
+  // Checks an existing spool as open() does, changing nothing: no directory,
+  // lock or file is created, opened for writing or replaced. The manifest
+  // must carry the settings' binding, mapping.json (when present) their
+  // mapping, and the journal is loaded with inspectJournal; each failing file
+  // goes to `onFailure` and the checks go on. The spool directory must exist.
+  static std::unique_ptr<NativeSpool> inspect(const ConnectionSettings& settings, const std::string& outboxDir,
+                                              const LoadFailureSink& onFailure);
   ~NativeSpool();
   NativeSpool(const NativeSpool&) = delete;
   NativeSpool& operator=(const NativeSpool&) = delete;
@@ -103,6 +114,19 @@ class NativeSpool {
   StopPredicate stop_predicate_;
   LogSink log_sink_;
 };
+
+// The manifest.json of a spool directory, read and parsed. Throws
+// "JOURNAL_PATH_UNAVAILABLE", readSmallFile's texts, "JSON_BODY_LIMIT" or
+// "INVALID_JSON".
+nlohmann::json readManifest(const std::string& spoolDir);
+
+// Checks a manifest against the binding it must carry and returns its client
+// instance id. Throws "SPOOL_BINDING_MISMATCH", "INVALID_OBSERVATION_FIELD"
+// or "MISSING_CLIENT_IDENTITY".
+std::string verifyManifest(const nlohmann::json& manifest, const nlohmann::json& binding);
+
+// The exact content of mapping.json for the settings.
+std::string mappingText(const ConnectionSettings& settings);
 
 // True for the two applied batch statuses.
 bool isApplied(const std::string& status);
