@@ -2,24 +2,27 @@
 """Kills the host the harsh way at random points and proves that every fill
 still reaches the journal service exactly once, in the host's order.
 
-usage: crash-harness.py --build DIR [--mode native|journal|both] [--rounds K]
+usage: crash-harness.py --build DIR [--mode native|journal|both] [--kills K]
                         [--seed X] [--fills N] [--steps S] [--batch-size B]
                         [--span-ms MS] [--early-share F] [--work DIR]
 
 One journal-service peer (tools/peer) lives for the whole run of a mode; the
-host (tools/hostsim, through qb-kill-after) is started K times on the same
-data folder, each time killed with TerminateProcess after a random delay, and
-restarted with --start-step at the step it had reached, so that it has the
-earlier fill history loaded as a restarted chart would. Each round also
-rewrites the peer's fault script with random answer delays, dropped answers
-and retryable refusals, so that kills land while requests are in flight and
-between an answer and its receipt. A last, uninterrupted run must then bring
-the status line to every fill applied.
+host (tools/hostsim, through qb-kill-after) is started on the same data
+folder until it was killed K times with TerminateProcess after a random
+delay, each time restarted with --start-step at the step it had reached, so
+that it has the earlier fill history loaded as a restarted chart would. Each
+round also rewrites the peer's fault script with random answer delays,
+dropped answers and retryable refusals, so that kills land while requests are
+in flight and between an answer and its receipt. The scenario is longer than
+the kills get through; a last, uninterrupted run is the host that reached the
+last kill's step, kept open until every fill it loaded is applied.
 
-Checks at the end: the peer stored exactly the scenario's fills, each once,
-sequences 1..N without gaps, in the host's fill order, with distinct source
-execution ids; every fill note once; no refusal, conflict or overlapping
-resubmission at the peer; no "Needs attention" from the study in any round.
+Checks: after every round, what the peer stored is the start of the host's
+fills; at the end the peer stored exactly the fills the host had loaded, each
+once, sequences 1..N without gaps, in the host's fill order, with distinct
+source execution ids; every fill note once; no refusal, conflict or
+overlapping resubmission at the peer; no "Needs attention" or rejection from
+the study in any round.
 
 The seed is printed; the same seed replays the same delays and fault scripts
 (what the kill hits still depends on timing). Exit status 0 when every mode
@@ -95,9 +98,18 @@ def fault_script(rng, mode):
     rules.append({"match": {"method": "POST", "path_prefix": batch_path}, "times": 0,
                   "action": {"delay_ms": rng.randrange(20, 400)}})
     if mode == "journal":
-        rules.append({"match": {"method": "GET", "path_prefix": "/api/v2/journal/execution-imports/"},
-                      "times": 0, "action": {"delay_ms": rng.randrange(20, 300)}})
-    rules.append({"match": {"method": "POST", "path_prefix": "/api/v2/journal/notes"}, "times": 0,
+        imports = "/api/v2/journal/execution-imports/"
+        if rng.random() < 0.2:
+            rules.append({"match": {"method": "GET", "path_prefix": imports, "nth": rng.randrange(1, 3)},
+                          "times": 1, "action": {"status": 503}})
+        rules.append({"match": {"method": "GET", "path_prefix": imports}, "times": 0,
+                      "action": {"delay_ms": rng.randrange(20, 300)}})
+    notes = "/api/v2/journal/notes"
+    if rng.random() < 0.2:
+        # A stored note whose answer is lost must not be stored again.
+        rules.append({"match": {"method": "POST", "path_prefix": notes, "nth": rng.randrange(1, 3)},
+                      "times": 1, "action": {"drop": True}})
+    rules.append({"match": {"method": "POST", "path_prefix": notes}, "times": 0,
                   "action": {"delay_ms": rng.randrange(20, 300)}})
     return {"rules": rules}
 
@@ -117,9 +129,22 @@ def run_mode(a, mode, rng, work):
     scenario = os.path.join(work, "scenario.json")
     subprocess.run([sys.executable, os.path.join(HERE, "make-scenario.py"), scenario, "--fills", str(a.fills),
                     "--steps", str(a.steps), "--seed", str(rng.randrange(1 << 30)),
-                    "--wait-ms", str(a.wait_ms)], check=True)
+                    "--wait-ms", str(a.wait_ms), "--deliver-timeout-ms", str(max(120000, a.fills * 1000))],
+                   check=True)
     expected = [json.loads(line) for line in open(scenario + ".expected")]
-    steps = json.load(open(scenario))["steps"]
+    plan = json.load(open(scenario))
+    steps = plan["steps"]
+
+    def restart_scenario(name, first, last_steps=None):
+        """The scenario a host restarted at step `first` plays: it calls the
+        study as soon as the chart is open, without the step's usual wait."""
+        doc = dict(plan, steps=[dict(step) for step in (last_steps or steps)])
+        if first > 0:
+            doc["steps"][first]["wait_ms"] = 0
+        path = os.path.join(work, name)
+        with open(path, "w") as f:
+            json.dump(doc, f)
+        return path
     deliver_step = len(steps) - 1
 
     settings = {"origin": f"http://127.0.0.1:{port}", "allow_loopback_http": True,
@@ -145,7 +170,9 @@ def run_mode(a, mode, rng, work):
     startups = [800]
     needs_attention = []
     t0 = time.monotonic()
-    for rnd in range(1, a.rounds + 1):
+    rnd = 0
+    while kills < a.kills and rnd < 2 * a.kills:
+        rnd += 1
         # The kill is timed from the host's start, which under wine takes
         # from a third of a second to well over one, more on a loaded
         # machine; so the delay is the recent start-up time plus a random
@@ -160,7 +187,8 @@ def run_mode(a, mode, rng, work):
         delay = max(a.min_delay_ms, est + offset)
         write_atomic(script_path, json.dumps(fault_script(rng, mode)))
         out_path = os.path.join(work, f"round-{rnd:03d}.out")
-        rc, first_step_ms = play(wine, [killer, str(delay), hostsim, "play", dll, scenario, "--data-folder", data,
+        rc, first_step_ms = play(wine, [killer, str(delay), hostsim, "play", dll,
+                                        restart_scenario("round.json", start), "--data-folder", data,
                                         "--start-step", str(start)], out_path, delay / 1000 + 120)
         if first_step_ms is not None:
             startups.append(first_step_ms)
@@ -194,12 +222,22 @@ def run_mode(a, mode, rng, work):
         start = last if rc == 137 else deliver_step
     elapsed = time.monotonic() - t0
 
+    # The scenario is longer than the kills get through, so that every kill
+    # meets a busy host. The final run is the host that got as far as the
+    # last one, and then stays open until everything it loaded is delivered.
+    final_steps = steps
+    if start < deliver_step:
+        loaded = sum(len(step.get("fills", [])) for step in steps[:start + 1])
+        expected = expected[:loaded]
+        until = dict(steps[deliver_step]["until"], status=f"; applied {loaded}; pending notes 0")
+        final_steps = steps[:start + 1] + [{"label": "deliver", "until": until}]
+    final_scenario = restart_scenario("final.json", start, final_steps)
     final_rc = None
     if not needs_attention:
         write_atomic(script_path, json.dumps({"rules": []}))
         out_path = os.path.join(work, "final.out")
-        final_rc, _ = play(wine, [hostsim, "play", dll, scenario, "--data-folder", data, "--start-step", str(start)],
-                           out_path, 600)
+        final_rc, _ = play(wine, [hostsim, "play", dll, final_scenario, "--data-folder", data,
+                                  "--start-step", str(start)], out_path, 600)
         text = open(out_path, "rb").read().decode("utf-8", "replace")
         for line in re.findall(ATTENTION, text, re.M):
             needs_attention.append(f"final: {line}")
@@ -210,7 +248,7 @@ def run_mode(a, mode, rng, work):
     if final_rc not in (None, 0):
         problems.append(f"the final run exited {final_rc} (4: the status never showed every fill applied)")
     problems += verify(state, mode, expected)
-    log(f"{mode}: {kills} kills in {elapsed:.0f} s over {a.rounds} rounds, {len(expected)} fills, "
+    log(f"{mode}: {kills} kills in {elapsed:.0f} s over {rnd} rounds, {len(expected)} fills, "
         f"batch size {a.batch_size}; last logged before the kill: "
         + ", ".join(f"{n} {p}" for p, n in sorted(points.items(), key=lambda x: -x[1])))
     if problems:
@@ -316,7 +354,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--mode", choices=["native", "journal", "both"], default="both")
-    ap.add_argument("--rounds", type=int, default=50)
+    ap.add_argument("--kills", type=int, default=50)
     ap.add_argument("--seed", type=int)
     ap.add_argument("--fills", type=int, default=60)
     ap.add_argument("--steps", type=int, default=6)
