@@ -103,6 +103,18 @@ struct RequestState {
   }
 };
 
+// A request left to its closing notification still runs inside WinHTTP, and
+// the notification calls back into this library. The host may unload the
+// study (and with it the last reference to WinHTTP) before that happens, which
+// would leave WinHTTP's worker and the callback running in unmapped code; so
+// from then on both libraries stay loaded until the process ends.
+void keepLoadedForHandedOverRequest() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(&httpStatusCallback), &module);
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"winhttp.dll", &module);
+}
+
 // Handles of one request, closed in the order the callback requires on every
 // way out.
 struct RequestScope {
@@ -130,6 +142,7 @@ struct RequestScope {
         WaitForSingleObject(context.closing, kCloseWaitMs);
         // Second to release disposes; a first release hands the state over.
         handedOver = !context.released.exchange(true);
+        if (handedOver) keepLoadedForHandedOverRequest();
       }
     }
     if (connection) WinHttpCloseHandle(connection);

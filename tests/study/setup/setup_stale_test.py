@@ -16,7 +16,7 @@ from setup_lib import (ACCOUNT_NAME, CHART, EMAIL, EMAIL_EDIT, FILLS, LOAD, PAUS
 
 LONG_HOLD_MS = 20000   # longer than any case may take: a wait on it would show
 CHECK_HOLD_MS = 6000
-FINAL_CALL_BOUND_MS = 3000
+FINAL_CALL_BOUND_MS = 5000
 
 CREDENTIALS = [{"wait_window": "Quorbelle Sync setup"},
                {"type": EMAIL, "into": EMAIL_EDIT}, {"type": SECRET, "into": SECRET_EDIT}]
@@ -61,9 +61,12 @@ def run_case(build, name):
     checks = e2e_lib.Checks("setup_stale " + name)
     data = sim.path("data")
     seed_settings(sim, data, int(os.environ["QB_PEER_HTTP_PORT"]))
-    run = sim.play("session", {"chart": CHART, "default_wait_ms": 100, "steps": steps}, data, timeout=90)
+    # A host that crashes under wine waits for its debugger: the time-out ends it.
+    run = sim.play("session", {"chart": CHART, "default_wait_ms": 100, "steps": steps}, data, timeout=30)
 
     checks.eq(run.rc, 0, "host exit status")
+    # The library goes while the held request is still open inside WinHTTP.
+    checks.ok("Unhandled" not in run.text, "the host survived unloading the library")
     checks.ok("HOSTSIM SETUP FAILED" not in run.text, "every setup action succeeded")
     final = [c for c in call_lines(run.lines) if c[3] == "final"]
     checks.ok(len(final) == 1 and final[0][2] < FINAL_CALL_BOUND_MS,
