@@ -205,6 +205,10 @@ def run_mode(a, mode, rng, work):
             what += f" ({point})"
         elif rc == 0:
             what = "ran to the end"
+        elif rc in (2, 3):
+            # A scenario the host refuses, or a library it cannot load (for
+            # one rebuilt during the run): nothing the study did.
+            raise RuntimeError(f"{mode} round {rnd}: host exited {rc} (see {out_path})")
         else:
             raise Finding(f"{mode} round {rnd}: host exited {rc} (see {out_path})")
         log(f"{mode} round {rnd}: start-step {start} delay {delay} ms (start-up {est} + {offset}): {what}; "
