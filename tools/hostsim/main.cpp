@@ -9,6 +9,7 @@
 // study function cannot be loaded; 4 a step's "until" timed out; 5 the
 // settings file could not be written; 6 a setup action failed.
 #include <windows.h>
+#include <psapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -213,6 +214,13 @@ int play(const std::string& dllPath, const std::string& scenarioPath, const std:
     }
     host.call(study, false, true);
     std::printf("HOSTSIM DONE calls=%lld\n", static_cast<long long>(host.calls()));
+    if (scenario.chart.timeCalls) {
+      PROCESS_MEMORY_COUNTERS memory{};
+      memory.cb = sizeof memory;
+      if (GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory)) {
+        std::printf("HOSTSIM PEAK_WORKING_SET %llu\n", static_cast<unsigned long long>(memory.PeakWorkingSetSize));
+      }
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "qb-hostsim: %s\n", e.what());
     std::fflush(stdout);

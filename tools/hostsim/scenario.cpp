@@ -470,6 +470,8 @@ Chart parseChart(const json& v, const std::string& where) {
   c.emptyTextAsUnset = m.flag("empty_text_as_unset", true);
   c.chartWindow = m.flag("chart_window", false);
   c.timeCalls = m.flag("time_calls", false);
+  c.callClock = m.flag("call_clock", false);
+  if (c.callClock) c.timeCalls = true;
   if (auto t = optTime(m, "start_time")) c.startTime = *t;
   m.finish();
   if (c.account.empty()) fail(where, "\"account\" is required");

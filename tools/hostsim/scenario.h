@@ -124,6 +124,7 @@ struct Chart {
   bool emptyTextAsUnset = true;   // an empty text input reads as "Unset"
   bool chartWindow = false;       // the host creates a real top-level chart window
   bool timeCalls = false;         // print how long each study call took
+  bool callClock = false;         // with timeCalls: also when each call began
   HostDateTime startTime = 0;     // chart-local time of the first step
 };
 

@@ -284,10 +284,19 @@ void SimHost::call(StudyFunction study, bool defaults, bool final) {
   if (chart_.timeCalls) {
     const double ms = static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 /
                       static_cast<double>(frequency.QuadPart);
-    char text[64];
+    char text[96];
     std::snprintf(text, sizeof text, "%lld %.1f ms%s", static_cast<long long>(calls_), ms,
                   defaults ? " (declaration)" : final ? " (final)" : "");
-    line("CALL", text);
+    std::string shown = text;
+    if (chart_.callClock) {
+      // Milliseconds since the host started, so a reader can tell which
+      // calls fell on the study's once-a-second poll.
+      if (clockStart_.QuadPart == 0) clockStart_ = before;
+      std::snprintf(text, sizeof text, " at %.1f", static_cast<double>(before.QuadPart - clockStart_.QuadPart) *
+                                                       1000.0 / static_cast<double>(frequency.QuadPart));
+      shown += text;
+    }
+    line("CALL", shown);
   }
   host_.isDefaultsCall = 0;
   host_.isFinalCall = 0;

@@ -7,6 +7,8 @@
 #ifndef QB_HOSTSIM_SIM_HOST_H
 #define QB_HOSTSIM_SIM_HOST_H
 
+#include <windows.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -117,6 +119,7 @@ class SimHost {
   TimeZones zones_;
   HostDateTime now_ = 0;
   std::int64_t calls_ = 0;
+  LARGE_INTEGER clockStart_{};
   std::uint32_t renders_ = 0;
 
   std::string displayName_;
