@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support/bare_write.h"
 #include "common/temp_dir.h"
 #include "service/native_http.h"
 #include "storage/durable_file.h"
@@ -30,25 +31,6 @@ constexpr double kPendingDelayMs = 1000;
 
 double msSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-std::string timestampFor(int n) {
-  const int seconds = 14 * 3600 + 30 * 60 + n;
-  char text[64];
-  std::snprintf(text, sizeof text, "2025-12-01T%02d:%02d:%02d.000000Z", (seconds / 3600) % 24, (seconds / 60) % 60,
-                seconds % 60);
-  return text;
-}
-
-void bareWrite(const std::string& target, const std::string& bytes) {
-  const std::string temp = target + ".tmp";
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("bare CreateFile failed");
-  DWORD written = 0;
-  WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  FlushFileBuffers(h);
-  CloseHandle(h);
-  if (!MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) throw std::runtime_error("bare move failed");
 }
 
 // The time the sender's schedule needs for `batches` batches when each loop
@@ -85,7 +67,7 @@ int run(const std::string& mode, int count, const std::string& origin) {
   s.batch_size = 500;
   const std::string secret = "peer-secret";
   qbtest::OutboxFixture fx(s);
-  for (int n = 1; n <= count; ++n) fx.write(qbtest::fillRecord(s, n, timestampFor(n)));
+  for (int n = 1; n <= count; ++n) fx.write(qbtest::fillRecord(s, n, qbbench::fillTimestamp(n)));
   {
     auto spool = fx.open();
     qbsync::intakePass(*spool);
@@ -145,8 +127,9 @@ int run(const std::string& mode, int count, const std::string& origin) {
   const std::string bareDir = qbtest::freshTempDir("bare-drain");
   t = Clock::now();
   for (int i = 0; i < repeats; ++i) {
-    bareWrite(bareDir + "\\b-" + std::to_string(i) + ".json", batchDocument);
-    bareWrite(bareDir + "\\b-" + std::to_string(i) + ".json.receipt.json", receiptDocument);
+    const std::string batchFile = bareDir + "\\b-" + std::to_string(i) + ".json";
+    qbbench::bareDurableWrite(batchFile, batchDocument, MOVEFILE_REPLACE_EXISTING);
+    qbbench::bareDurableWrite(batchFile + ".receipt.json", receiptDocument, MOVEFILE_REPLACE_EXISTING);
   }
   const double writeMs = msSince(t) / repeats;
   const int batches = (count + 499) / 500;

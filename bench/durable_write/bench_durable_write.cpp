@@ -14,23 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_support/bare_write.h"
 #include "common/temp_dir.h"
 #include "storage/durable_file.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool bareWrite(const std::string& target, const std::string& content) {
-  const std::string tmp = target + ".tmp";
-  HANDLE file = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-                  written == content.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  return ok && MoveFileExA(tmp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
-}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -57,7 +47,7 @@ int main(int argc, char** argv) {
       auto t0 = Clock::now();
       if (!qbsync::publishOnce(publishDir + name, content)) throw std::runtime_error("record existed");
       auto t1 = Clock::now();
-      if (!bareWrite(bareDir + name, content)) throw std::runtime_error("bare write failed");
+      qbbench::bareDurableWrite(bareDir + name, content, MOVEFILE_WRITE_THROUGH);
       auto t2 = Clock::now();
       publish.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
       bare.push_back(std::chrono::duration<double, std::micro>(t2 - t1).count());

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench_support/bare_write.h"
 #include "common/temp_dir.h"
 #include "storage/durable_file.h"
 #include "sync/intake.h"
@@ -25,32 +26,9 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::string timestampFor(int n) {
-  // One fill per second from 14:30 UTC; unique times keep the fill order trivial.
-  const int seconds = 14 * 3600 + 30 * 60 + n;
-  char text[64];
-  std::snprintf(text, sizeof text, "2025-12-01T%02d:%02d:%02d.000000Z", (seconds / 3600) % 24, (seconds / 60) % 60,
-                seconds % 60);
-  return text;
-}
-
-// The bare durable write: temporary file, write, flush, rename over the target.
-void bareWrite(const std::string& target, const std::string& bytes) {
-  const std::string temp = target + ".tmp";
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("bare CreateFile failed");
-  DWORD written = 0;
-  WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  FlushFileBuffers(h);
-  CloseHandle(h);
-  if (!MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw std::runtime_error("bare MoveFileEx failed");
-  }
-}
-
 int intakeBench(int count) {
   qbtest::OutboxFixture fx(qbtest::nativeSettings());
-  for (int n = 1; n <= count; ++n) fx.write(qbtest::fillRecord(fx.settings, n, timestampFor(n)));
+  for (int n = 1; n <= count; ++n) fx.write(qbtest::fillRecord(fx.settings, n, qbbench::fillTimestamp(n)));
   auto spool = fx.open();
   const auto start = Clock::now();
   const std::size_t taken = qbsync::intakePass(*spool);
@@ -69,9 +47,10 @@ int intakeBench(int count) {
   const std::string bareDir = qbtest::freshTempDir("bare-intake");
   const auto bareStart = Clock::now();
   for (int n = 1; n <= count; ++n) {
-    bareWrite(bareDir + "\\e-" + qbsync::sequenceDigits(n) + ".json", entries[n - 1]);
-    bareWrite(bareDir + "\\high-water.json", "{\"sequence\":" + std::to_string(n) + "}");
-    bareWrite(bareDir + "\\o-" + qbtest::eventIdFor(n) + ".json", markers[n - 1]);
+    constexpr DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    qbbench::bareDurableWrite(bareDir + "\\e-" + qbsync::sequenceDigits(n) + ".json", entries[n - 1], kReplace);
+    qbbench::bareDurableWrite(bareDir + "\\high-water.json", "{\"sequence\":" + std::to_string(n) + "}", kReplace);
+    qbbench::bareDurableWrite(bareDir + "\\o-" + qbtest::eventIdFor(n) + ".json", markers[n - 1], kReplace);
   }
   const double bare = secondsSince(bareStart);
   std::printf("intake: %d records, engine %.3f ms/record, bare writes %.3f ms/record\n", count,
@@ -87,7 +66,7 @@ int templateSpool(const std::string& outbox) {
   CreateDirectoryA(outbox.c_str(), nullptr);
   qbtest::OutboxFixture fx(qbtest::nativeSettings());
   fx.outbox = outbox;
-  fx.write(qbtest::fillRecord(fx.settings, 1, timestampFor(1)));
+  fx.write(qbtest::fillRecord(fx.settings, 1, qbbench::fillTimestamp(1)));
   auto spool = fx.open();
   if (qbsync::intakePass(*spool) != 1) return 1;
   std::printf("template spool ready\n");
