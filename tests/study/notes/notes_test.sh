@@ -62,7 +62,7 @@ if [[ -z $case_name ]]; then
   export QB_PEER_EXE="$build/tools/peer-native/qb-peer" QB_BUILD="$build"
   rm -rf "$build/notes-test" && mkdir -p "$build/notes-test"
   status=0
-  for c in native journal fault-0 fault-1 fault-2 fault-3; do
+  for c in native journal fault-0 fault-1 fault-2 fault-3 capture-truncated; do
     "$here/../../common/with-peer" -- "$0" "$build" "$c" || status=1
   done
   if [[ $status -ne 0 ]]; then
@@ -139,4 +139,28 @@ for i in "${!faults[@]}"; do
   grep -q "Needs attention" "$out" && fail "fault $i: a note fault stopped execution sync"
 
 done
+# A chart image that never completes: no capture record or note, the
+# 15-second warning on the polls after it, and executions unaffected.
+if [[ $case_name == capture-truncated ]]; then
+  python3 - "$here/session.json" "$build/notes-test/truncated-session.json" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1]))
+s["chart"]["capture"]["mode"] = "truncated"
+s["steps"][-1]["until"] = {"log": "Screenshot pending for more than 15 seconds: ", "timeout_ms": 40000, "every_ms": 500}
+s["steps"].append({"label": "after the warning", "repeat": 3})
+json.dump(s, open(sys.argv[2], "w"))
+PY
+  work="$build/notes-test/capture-truncated"
+  run_session "$work" native "$build/notes-test/truncated-session.json"
+  out="$work/session.out"
+  grep -qxF "exit 0" "$out" || fail "capture: session did not end cleanly: $(tail -3 "$out")"
+  [[ "$(executions)" == "$expected_executions" ]] || fail "capture: stored executions differ: $(executions)"
+  grep -q "Screenshot pending for more than 15 seconds: .*\.capture\. Fills continue\." "$out" ||
+    fail "capture: no pending-screenshot warning"
+  grep -q "Chart image retained locally" "$QB_PEER_STATE_DIR"/notes/*.jsonl 2>/dev/null &&
+    fail "capture: a note for an incomplete image"
+  [[ $(find "$work/data" -name '*.capture' | wc -l) -eq 1 ]] || fail "capture: the capture request was not retained"
+  grep -q "Needs attention" "$out" && fail "capture: the study needed attention"
+fi
+
 [[ $failures -eq 0 ]] || { echo "$case_name: $failures failure(s)"; exit 1; }
