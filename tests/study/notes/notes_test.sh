@@ -107,6 +107,9 @@ orders = [n for ns in by_day.values() for n in ns if n["title"] == "Sierra Chart
 for order_id in ("2001", "2002", "2003"):
     if not any("internal_order_id: " + order_id in n["text"] for n in orders):
         problems.append("no order note for " + order_id)
+# One record per observed change: three orders placed, three changed by the
+# entry fill, the stop moved, the stop filled; polls without change add none.
+if len(orders) != 8: problems.append("%d order notes, expected 8" % len(orders))
 if not any("price1: 5695" in n["text"] and "internal_order_id: 2002" in n["text"] for n in orders):
     problems.append("the moved stop was not observed")
 for p in problems: print("FAIL: %s: %s" % (mode, p))
