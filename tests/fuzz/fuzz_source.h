@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <vector>
 
 #include "settings/connection_settings.h"
@@ -40,6 +41,15 @@ inline std::vector<qbsync::ConnectionSettings> sources() {
   qbsync::ConnectionSettings native = futures;
   native.native_instrument_protocol = true;
   return {futures, stocks, native};
+}
+
+// Runs a step whose refusal (an exception) is a valid outcome for hostile input.
+template <typename F>
+void attempt(F&& f) {
+  try {
+    f();
+  } catch (const std::exception&) {
+  }
 }
 
 [[noreturn]] inline void broken(const char* what) {

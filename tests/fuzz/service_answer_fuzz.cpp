@@ -19,14 +19,6 @@ namespace {
 // 2026-01-01T00:00:00Z in 100 ns units since 1601.
 constexpr std::uint64_t kNow = 134116992000000000ULL;
 
-template <typename F>
-void attempt(F&& f) {
-  try {
-    f();
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -44,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qbsync::HttpResponse response;
   response.status = 200;
   response.body = body;
-  attempt([&] { qbsync::checkReadiness(response, qbfuzz::kAccountId, false); });
-  attempt([&] { qbsync::checkReadiness(response, "", true); });
+  qbfuzz::attempt([&] { qbsync::checkReadiness(response, qbfuzz::kAccountId, false); });
+  qbfuzz::attempt([&] { qbsync::checkReadiness(response, "", true); });
 
   nlohmann::json receipt;
   try {
@@ -57,10 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   batch.body = R"({"executions":[]})";
   batch.count = 2;
   for (const qbsync::ConnectionSettings& source : kSources) {
-    attempt([&] { qbsync::verifyImportReceipt(source, digest, receipt, batch); });
+    qbfuzz::attempt([&] { qbsync::verifyImportReceipt(source, digest, receipt, batch); });
   }
   qbsync::NoteEntry note;
   note.body = R"({"schema_version":2,"target":{"date":"2025-12-01","type":"day"},"text":"t","title":"n"})";
-  attempt([&] { qbsync::verifyNoteReceipt(receipt, note); });
+  qbfuzz::attempt([&] { qbsync::verifyNoteReceipt(receipt, note); });
   return 0;
 }

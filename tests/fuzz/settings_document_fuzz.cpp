@@ -10,20 +10,12 @@
 
 namespace {
 
-template <typename F>
-void attempt(F&& f) {
-  try {
-    f();
-  } catch (const std::exception&) {
-  }
-}
-
 void exercise(const qbsync::ConnectionSettings& s) {
-  attempt([&] { s.validate(); });
-  for (const char* detected : {"future", "stock", ""}) attempt([&] { s.checkSource(detected); });
-  attempt([&] { s.bindingDocument().dump(); });
-  attempt([&] { qbsync::connectionFingerprint(s, "secret", false); });
-  attempt([&] { qbsync::outboxScopeKey(s); });
+  qbfuzz::attempt([&] { s.validate(); });
+  for (const char* detected : {"future", "stock", ""}) qbfuzz::attempt([&] { s.checkSource(detected); });
+  qbfuzz::attempt([&] { s.bindingDocument().dump(); });
+  qbfuzz::attempt([&] { qbsync::connectionFingerprint(s, "secret", false); });
+  qbfuzz::attempt([&] { qbsync::outboxScopeKey(s); });
 }
 
 }  // namespace
@@ -36,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const std::exception&) {
     return 0;
   }
-  attempt([&] { exercise(qbsync::fromSettingsDocument(document)); });
+  qbfuzz::attempt([&] { exercise(qbsync::fromSettingsDocument(document)); });
   if (document.is_object() && document.contains("settings")) {
-    attempt([&] { exercise(qbsync::fromSettingsDocument(document["settings"])); });
+    qbfuzz::attempt([&] { exercise(qbsync::fromSettingsDocument(document["settings"])); });
   }
 
   qbsync::SavedState state;

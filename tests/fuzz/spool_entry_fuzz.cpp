@@ -14,14 +14,6 @@ namespace {
 
 constexpr std::size_t kSpoolFileLimit = 1048576;
 
-template <typename F>
-void attempt(F&& f) {
-  try {
-    f();
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,22 +26,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   for (const qbsync::ConnectionSettings& source : kSources) {
-    attempt([&] {
+    qbfuzz::attempt([&] {
       const nlohmann::json execution = qbsync::verifyExecutionEntry(source, digest, file, 1);
       // What verified is what the sender batches: it must serialise.
       qbsync::compactJson(execution);
       if (!execution.at("source_execution_id").is_string()) qbfuzz::broken("execution without its id");
     });
   }
-  attempt([&] { qbsync::verifyObservationMarker(file); });
-  attempt([&] {
+  qbfuzz::attempt([&] { qbsync::verifyObservationMarker(file); });
+  qbfuzz::attempt([&] {
     const qbsync::BatchEntry batch = qbsync::readFrozenBatch(file);
     if (digest.sha256Hex(batch.body).size() != 64) qbfuzz::broken("digest length");
   });
-  attempt([&] {
+  qbfuzz::attempt([&] {
     std::uint64_t sequence = 0;
     qbsync::readUnsigned(file, "sequence", sequence);
   });
-  attempt([&] { qbsync::readNoteRequest(digest, file); });
+  qbfuzz::attempt([&] { qbsync::readNoteRequest(digest, file); });
   return 0;
 }
