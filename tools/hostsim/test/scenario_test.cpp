@@ -16,13 +16,27 @@ const char* const kChart = R"("chart":{"account":"Sim1","trade_symbol":"ESM25"})
 
 std::string withSteps(const std::string& steps) { return std::string("{") + kChart + ",\"steps\":" + steps + "}"; }
 
+// A scenario text that must be refused, naming its faulty member.
+struct RefusalCase {
+  const char* name;
+  std::string text;
+  const char* message;
+};
+
+void expectRefusals(const std::vector<RefusalCase>& cases) {
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      parseScenario(c.text);
+      ADD_FAILURE() << "parsed";
+    } catch (const ScenarioError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(ScenarioTest, RefusesMalformedScenariosNamingTheMember) {
-  struct Case {
-    const char* name;
-    std::string text;
-    const char* message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<RefusalCase> cases = {
       {"not json", "{\"chart\":", "scenario: not JSON"},
       {"not an object", "[]", "scenario: expected an object"},
       {"no chart", "{\"steps\":[]}", "scenario: \"chart\" is required"},
@@ -67,15 +81,7 @@ TEST(ScenarioTest, RefusesMalformedScenariosNamingTheMember) {
       {"label twice", withSteps("[{\"label\":\"a\"},{\"label\":\"a\"}]"), "steps[1].label: \"a\" is used twice"},
       {"end", withSteps("[]").insert(1, "\"end\":\"crash\","), "scenario.end: expected \"final\" or \"exit\""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      parseScenario(c.text);
-      ADD_FAILURE() << "parsed";
-    } catch (const ScenarioError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
-  }
+  expectRefusals(cases);
 }
 
 TEST(ScenarioTest, ReadsChartFillsOrdersAndEvents) {
@@ -144,12 +150,7 @@ std::string withWindowSteps(const std::string& steps) {
 }
 
 TEST(ScenarioTest, RefusesMalformedSetupActions) {
-  struct Case {
-    const char* name;
-    std::string text;
-    const char* message;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<RefusalCase> cases = {
       {"no chart window", withSteps(R"([{"setup":[{"wait_window":true}]}])"), "steps[0].setup: the setup window needs an owner"},
       {"not a list", withWindowSteps(R"([{"setup":{"click":102}}])"), "steps[0].setup: expected an array"},
       {"empty list", withWindowSteps(R"([{"setup":[]}])"), "steps[0].setup: expected at least one action"},
@@ -167,15 +168,7 @@ TEST(ScenarioTest, RefusesMalformedSetupActions) {
       {"setup without call", withWindowSteps(R"([{"call":false,"setup":[{"close":true}]}])"), "steps[0]: \"setup\" needs calls"},
       {"setup with repeat", withWindowSteps(R"([{"repeat":3,"setup":[{"close":true}]}])"), "steps[0]: give \"repeat\" or \"setup\""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    try {
-      parseScenario(c.text);
-      ADD_FAILURE() << "parsed";
-    } catch (const ScenarioError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
-  }
+  expectRefusals(cases);
 }
 
 TEST(ScenarioTest, ReadsSetupActions) {
