@@ -13,6 +13,7 @@
 #include "service/native_http.h"
 #include "service/protocol.h"
 #include "support/identifier.h"
+#include "support/printable_text.h"
 
 namespace qbsync {
 namespace {
@@ -49,13 +50,7 @@ class CancelWatcher {
   std::thread thread_;
 };
 
-bool isDisplayName(const std::string& name) {
-  if (name.empty() || name.size() > 512) return false;
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
+bool isDisplayName(const std::string& name) { return isPrintableText(name, 1, 512); }
 
 std::vector<qbnative::SetupAccount> readDirectory(const std::string& body) {
   nlohmann::json root;

@@ -4,20 +4,13 @@
 
 #include "service/protocol.h"
 #include "support/identifier.h"
+#include "support/printable_text.h"
 
 namespace qbsync {
 namespace {
 
 constexpr std::size_t kNoteBodyLimit = 65536;
 constexpr std::size_t kBatchBodyLimit = 1048576;
-
-bool isPrintable(std::string_view text) {
-  for (const char c : text) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) return false;
-  }
-  return true;
-}
 
 bool sized(std::string_view body, std::size_t limit) { return !body.empty() && body.size() <= limit; }
 
@@ -72,9 +65,9 @@ bool sendsContentType(RequestKind kind) {
 }
 
 void checkCredentials(std::string_view clientInstanceId, std::string_view email, std::string_view secret) {
-  const bool emailOk = !email.empty() && email.size() <= 254 && isPrintable(email) &&
+  const bool emailOk = isPrintableText(email, 1, 254) &&
                        email.find_first_of(": \t\r\n") == std::string_view::npos;
-  const bool secretOk = !secret.empty() && secret.size() <= 512 && isPrintable(secret);
+  const bool secretOk = isPrintableText(secret, 1, 512);
   if (!isIdentifier(clientInstanceId) || !emailOk || !secretOk) throw std::runtime_error("INVALID_CREDENTIALS");
 }
 

@@ -5,6 +5,7 @@
 
 #include "instruments/symbol_classification.h"
 #include "support/identifier.h"
+#include "support/printable_text.h"
 #include "support/sha256.h"
 
 namespace qbsync {
@@ -14,16 +15,6 @@ using nlohmann::json;
 
 [[noreturn]] void fail(const char* code) { throw std::runtime_error(code); }
 
-// Printable: every byte 0x20 or above except 0x7F; UTF-8 bytes pass.
-bool isPrintable(std::string_view text, std::size_t minBytes, std::size_t maxBytes) {
-  if (text.size() < minBytes || text.size() > maxBytes) return false;
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7F) return false;
-  }
-  return true;
-}
-
 bool isCostText(const std::string& text) {
   static const std::regex cost("(?:0|[1-9][0-9]{0,13})(?:\\.[0-9]{1,8})?");
   return std::regex_match(text, cost);
@@ -31,7 +22,7 @@ bool isCostText(const std::string& text) {
 
 bool isExactInstrumentText(const std::string& text) {
   static const std::regex instrument("[A-Za-z0-9][A-Za-z0-9 ._:/-]{0,63}");
-  return isPrintable(text, 1, 64) && std::regex_match(text, instrument);
+  return isPrintableText(text, 1, 64) && std::regex_match(text, instrument);
 }
 
 std::string readString(const json& document, const char* key, std::string_view fallback) {
@@ -56,12 +47,12 @@ std::uint64_t readUnsigned(const json& document, const char* key, std::uint64_t 
 void ConnectionSettings::validate() const {
   normalizeApiOrigin(origin, allow_loopback_http);
 
-  if (!isPrintable(email, 1, 254) || email.find_first_of(": \t\r\n") != std::string::npos) {
+  if (!isPrintableText(email, 1, 254) || email.find_first_of(": \t\r\n") != std::string::npos) {
     fail("EMAIL_REQUIRED");
   }
   if (!isIdentifier(account_id)) fail("SELECT_QUORBELLE_ACCOUNT");
-  if (!isPrintable(source_account, 1, 256) || !isPrintable(source_symbol, 1, 256) ||
-      !isPrintable(session_id, 1, 128)) {
+  if (!isPrintableText(source_account, 1, 256) || !isPrintableText(source_symbol, 1, 256) ||
+      !isPrintableText(session_id, 1, 128)) {
     fail("SOURCE_BINDING_REQUIRED");
   }
   if (replay && !simulation) fail("REPLAY_REQUIRES_SIMULATION");

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "settings/secure_zero.h"
+#include "support/printable_text.h"
 
 namespace qbsync {
 namespace {
@@ -62,14 +63,7 @@ bool isNextRevision(const json& value, std::int64_t previous, std::int32_t count
   return n > previous && n <= counter;
 }
 
-bool isSessionId(const std::string& text) {
-  if (text.empty() || text.size() > kMaxSavedSessionIdBytes) return false;
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7F) return false;
-  }
-  return true;
-}
+bool isSessionId(const std::string& text) { return isPrintableText(text, 1, kMaxSavedSessionIdBytes); }
 
 }  // namespace
 

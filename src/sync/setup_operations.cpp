@@ -9,19 +9,14 @@
 #include "settings/settings_file.h"
 #include "setup/setup_window.h"
 #include "support/identifier.h"
+#include "support/printable_text.h"
 #include "sync/sync_controller.h"
 #include "sync/sync_sender.h"
 
 namespace qbsync {
 namespace {
 
-bool isPrintableSecret(const std::string& secret) {
-  if (secret.empty() || secret.size() > 512) return false;
-  for (unsigned char c : secret) {
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
+bool isPrintableSecret(const std::string& secret) { return isPrintableText(secret, 1, 512); }
 
 std::string sourceLine(const ConnectionSettings& s) {
   return s.source_account + " | " + s.source_symbol + (s.replay ? " | REPLAY" : s.simulation ? " | SIMULATION" : " | LIVE");

@@ -10,12 +10,13 @@
 #include "settings/message_for_code.h"
 #include "settings/saved_state.h"
 #include "settings/settings_file.h"
+#include "setup/setup_window.h"
 #include "storage/durable_file.h"
 #include "storage/file_api.h"
 #include "storage/folder_rules.h"
 #include "support/identifier.h"
 #include "support/log_excerpt.h"
-#include "setup/setup_window.h"
+#include "support/printable_text.h"
 #include "sync/sync_sender.h"
 
 namespace qbsync {
@@ -31,13 +32,6 @@ const char* const kPausedSuffix = " Saved source and queued records are retained
 constexpr std::size_t kMaxPendingNotes = 64;
 constexpr std::size_t kMaxPendingCaptures = 10;
 constexpr std::size_t kMaxNoteBytes = 12000;
-
-bool isPrintable(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
 
 void zeroBytes(std::string& text) {
   volatile char* p = text.data();
@@ -107,7 +101,7 @@ SyncController::SyncController(const std::string& account, const std::string& sy
   if (settings_.enabled) {
     try {
       settings_.validate();
-      if (account_secret_.empty() || account_secret_.size() > 512 || !isPrintable(account_secret_)) {
+      if (!isPrintableText(account_secret_, 1, 512)) {
         throw std::runtime_error("ACCOUNT_SECRET_REQUIRED");
       }
       settings_.checkSource(source_hint_);
