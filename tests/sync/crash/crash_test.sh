@@ -14,6 +14,13 @@ kills=50
 span=2000
 [[ -n ${QB_CRASH_SOAK:-} ]] && { kills=300; span=4000; }
 echo "crash test: seed $seed (replay with QB_CRASH_SEED=$seed)"
+# Hundreds of harsh kills run on a wine prefix and wineserver of their own, so
+# tests running beside this one never share a server with killed processes.
+QB_BUILD=$build
+source "$root/scripts/lib.sh"
+export WINEPREFIX="$build/wineprefix-crash" QB_OWN_WINEPREFIX="$build/wineprefix-crash"
+qb_wine_up
+trap qb_wine_down EXIT
 run() {  # run <mode> <fills> <steps> <wait ms>
   python3 "$root/tools/crash-harness/crash-harness.py" --build "$build" --seed "$seed" --batch-size 5 \
     --kills "$kills" --span-ms "$span" --mode "$1" --fills "$2" --steps "$3" --wait-ms "$4"
