@@ -23,6 +23,7 @@
 #include "scenario.h"
 #include "setup_driver.h"
 #include "sim_host.h"
+#include "window_refusal.h"
 
 namespace {
 
@@ -178,6 +179,10 @@ int play(const std::string& dllPath, const std::string& scenarioPath, const std:
     return 2;
   }
 
+  if (scenario.chart.refuseSetupWindow ||
+      std::any_of(scenario.steps.begin(), scenario.steps.end(), [](const Step& s) { return s.refuseSetupWindow; })) {
+    qbhostsim::armWindowRefusal();
+  }
   HMODULE library = LoadLibraryW(wide(windowsPath(dllPath)).c_str());
   if (!library) {
     std::fprintf(stderr, "qb-hostsim: cannot load %s (error %lu)\n", dllPath.c_str(), GetLastError());

@@ -469,6 +469,7 @@ Chart parseChart(const json& v, const std::string& where) {
   c.autoRender = m.flag("auto_render", true);
   c.emptyTextAsUnset = m.flag("empty_text_as_unset", true);
   c.chartWindow = m.flag("chart_window", false);
+  c.refuseSetupWindow = m.flag("refuse_setup_window", false);
   c.timeCalls = m.flag("time_calls", false);
   c.callClock = m.flag("call_clock", false);
   if (c.callClock) c.timeCalls = true;
@@ -537,6 +538,7 @@ Step parseStep(const json& v, const std::string& where, const CaptureOptions& ca
   }
   s.renders = static_cast<std::int32_t>(m.integer("renders", 0, 0, 1000));
   s.crash = m.flag("crash", false);
+  s.refuseSetupWindow = m.optFlag("refuse_setup_window");
   m.finish();
   if (s.until && !s.call) fail(where, "\"until\" needs a call");
   if (s.until && s.repeat != 1) fail(where, "give \"repeat\" or \"until\", not both");

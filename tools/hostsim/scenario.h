@@ -123,6 +123,7 @@ struct Chart {
   bool autoRender = true;         // the chart renders after every call
   bool emptyTextAsUnset = true;   // an empty text input reads as "Unset"
   bool chartWindow = false;       // the host creates a real top-level chart window
+  bool refuseSetupWindow = false; // the host vetoes the creation of the study's setup window
   bool timeCalls = false;         // print how long each study call took
   bool callClock = false;         // with timeCalls: also when each call began
   HostDateTime startTime = 0;     // chart-local time of the first step
@@ -170,6 +171,7 @@ struct Step {
   std::vector<SetupAction> setup;  // played on the driver thread while the step keeps calling
   std::int32_t renders = 0;  // explicit renders after the call
   bool crash = false;        // the host process dies right after this step's calls
+  std::optional<bool> refuseSetupWindow;  // from this step on; absent: unchanged
 };
 
 struct Scenario {

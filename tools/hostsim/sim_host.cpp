@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "png_image.h"
+#include "window_refusal.h"
 
 namespace qbhostsim {
 namespace {
@@ -76,6 +77,7 @@ SimHost::SimHost(const Chart& chart, std::FILE* out) : chart_(chart), out_(out) 
   host_.chartId = chart_.chartId;
   bindFunctions();
   refreshChart();
+  setWindowRefusal(chart_.refuseSetupWindow);
   if (chart_.chartWindow) {
     host_.chartWindow = createChartWindow(chart_.chartId);
     line("WINDOW", "chart " + std::to_string(reinterpret_cast<std::uintptr_t>(host_.chartWindow)));
@@ -181,6 +183,7 @@ void SimHost::applyState(const Step& step) {
   }
   if (step.symbolDetails) chart_.symbolDetails = *step.symbolDetails;
   if (step.capture) chart_.capture = *step.capture;
+  if (step.refuseSetupWindow) setWindowRefusal(*step.refuseSetupWindow);
   if (step.clearFills) fills_.clear();
   for (const FillSpec& f : step.fills) {
     Fill& fill = fills_.emplace_back();
