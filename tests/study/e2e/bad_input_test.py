@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Bad input through the real study library under the host simulator:
 - a damaged saved settings file (truncated, emptied, bytes changed, another
-  scope's file under this scope's name) stops the study with the one
-  unreadable-state message, reported once, and stays byte for byte as it
-  was; once the original is back the running host resumes by itself and
-  records the same fills;
+  scope's file under this scope's name, this scope's file protected for
+  another Windows user) stops the study with the one unreadable-state
+  message, reported once, and stays byte for byte as it was; once the
+  original is back the running host resumes by itself and records the same
+  fills;
 - host texts in the Windows code page (account, service ids, notes) are
   recorded as UTF-8, and a fill whose account arrives in UTF-8 still matches
   the chart's code-page account; quotes and backslashes are escaped;
@@ -17,7 +18,7 @@ import sys
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records, wait_for  # noqa: E402
+from e2e_lib import Checks, OtherUser, Scope, Sim, fill_event_id, fill_record, fill_records, wait_for  # noqa: E402
 
 SECRET = "e2e-Secret-bad-93ab"
 UNREADABLE = ("Saved Quorbelle Sync state cannot be read. Restore the original setup under its Windows user; "
@@ -49,6 +50,13 @@ def main(build):
         with open(path, "rb") as f:
             return f.read()
 
+    other_user = OtherUser(sim)
+
+    def other_user_file(original):
+        path = sim.prepare(sim.path("other-user"), scope, SECRET, user=other_user)
+        with open(path, "rb") as f:
+            return f.read()
+
     damages = [  # label, damaged bytes from the original
         ("truncated", lambda b: b[:len(b) // 2]),
         ("one byte short", lambda b: b[:-1]),
@@ -57,6 +65,7 @@ def main(build):
         ("byte changed in the middle", lambda b: flip(b, len(b) // 2)),
         ("byte changed at the end", lambda b: flip(b, -1)),
         ("another scope's file", other_scope_file),
+        ("another Windows user's file", other_user_file),
     ]
     started = []
     for i, (label, damage) in enumerate(damages):
@@ -76,6 +85,11 @@ def main(build):
         with open(path, "rb") as f:
             c.ok(f.read() == damaged, label + ": the settings file was changed")
         c.ok(not os.path.exists(scope.outbox_dir(data)), label + ": a scope outbox exists")
+    # The other user's file is sound: under that user the study reads it and records.
+    run = sim.play("other-user", scenario, sim.path("other-user"), user=other_user)
+    c.eq(run.pauses(), [], "the other user's own study: reports")
+    c.eq(len(fill_records(scope.outbox_dir(sim.path("other-user")))), len(FILLS), "the other user's own study: records")
+    other_user.close()
     # Nothing was lost: once the original file is back the running host
     # resumes by itself and records every fill.
     label, data, path, original, _, _ = started[0]

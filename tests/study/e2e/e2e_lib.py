@@ -7,6 +7,7 @@ texts), never by asking the library."""
 import base64
 import datetime
 import decimal
+import getpass
 import hashlib
 import json
 import os
@@ -18,6 +19,7 @@ import tempfile
 import time
 import zoneinfo
 
+WINESERVER = "/usr/lib/wine/wineserver"
 WINDOWS_ZONES = {"Eastern Standard Time": "America/New_York", "UTC": "UTC"}
 OBSERVED_AT = re.compile(rb'"observed_at":"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})000Z"')
 
@@ -301,13 +303,15 @@ class Sim:
     def path(self, *parts):
         return os.path.join(self.work, *parts)
 
-    def prepare(self, data, scope, secret):
+    def prepare(self, data, scope, secret, user=None):
+        """Writes the scope's settings file, protected for the tests' Windows
+        user or for another user (an OtherUser)."""
         os.makedirs(data, exist_ok=True)
         doc = self.path("settings-%s.json" % scope.settings_key())
         with open(doc, "w") as f:
             json.dump(scope.settings_document(secret), f, ensure_ascii=False)
         r = subprocess.run([self.wine_run, self.hostsim, "prepare-settings", data, doc],
-                           capture_output=True, timeout=60)
+                           capture_output=True, timeout=60, env=user.env if user else None)
         os.remove(doc)  # holds the secret in clear
         if r.returncode != 0:
             raise RuntimeError("prepare-settings failed: %s" % r.stderr.decode(errors="replace"))
@@ -319,14 +323,15 @@ class Sim:
             json.dump(scenario, f)
         return path
 
-    def start(self, name, scenario, data, start_step=None):
+    def start(self, name, scenario, data, start_step=None, user=None):
         args = [self.wine_run, self.hostsim, "play", self.dll, self.write_scenario(name, scenario),
                 "--data-folder", data]
         if start_step is not None:
             args += ["--start-step", str(start_step)]
         out = open(self.path(name + ".out"), "wb")
         self.outputs.append(self.path(name + ".out"))
-        return subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT), out, time.time()
+        return (subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, env=user.env if user else None), out,
+                time.time())
 
     def finish(self, started, timeout=120):
         proc, out, t0 = started
@@ -340,11 +345,35 @@ class Sim:
             text = f.read().decode("utf-8", errors="replace")
         return HostRun(rc, text, t0, time.time())
 
-    def play(self, name, scenario, data, start_step=None, timeout=120):
-        return self.finish(self.start(name, scenario, data, start_step), timeout)
+    def play(self, name, scenario, data, start_step=None, timeout=120, user=None):
+        return self.finish(self.start(name, scenario, data, start_step, user), timeout)
 
     def cleanup(self):
         shutil.rmtree(self.work, ignore_errors=True)
+
+
+class OtherUser:
+    """Another Windows user of the machine: a wine prefix of its own (its own
+    profile and wineserver) and another user name. Wine keys its data
+    protection to the user name, not to the prefix, so what this user
+    protects the tests' own user cannot unprotect. The prefix stays out of
+    the work folder, whose files the secret check reads: its device links
+    (com1 is a serial port) would block a read."""
+
+    def __init__(self, sim, name="qb-other-user"):
+        if name == (os.environ.get("USER") or getpass.getuser()):
+            raise RuntimeError("the other user's name is the tests' own: %s" % name)
+        self.prefix = tempfile.mkdtemp(prefix="qbuser-", dir="/tmp")
+        self.env = dict(os.environ, QB_OWN_WINEPREFIX=self.prefix, USER=name, LOGNAME=name)
+        r = subprocess.run([sim.wine_run, "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=180)
+        if r.returncode != 0:
+            raise RuntimeError("wineboot for %s failed: %s" % (name, r.stderr.decode(errors="replace")))
+
+    def close(self):
+        """Waits until the prefix's wineserver has gone by itself, then removes the prefix."""
+        subprocess.run([WINESERVER, "-w"], env=dict(self.env, WINEPREFIX=self.prefix), timeout=120)
+        shutil.rmtree(self.prefix, ignore_errors=True)
 
 
 def wait_for(path, text, seconds):
