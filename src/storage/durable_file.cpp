@@ -52,16 +52,19 @@ bool pathExists(const std::string& path) {
   return fileApi().getFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool publishOnce(const std::string& target, std::string_view content) {
-  if (pathExists(target)) return false;
+// Writes the temporary file and renames it onto a target that must not exist:
+// without replace-existing the rename refuses a target that appeared meanwhile.
+static bool renameIntoPlace(const std::string& target, std::string_view content) {
   const std::string tmp = target + ".tmp";
   HANDLE file = createTemporary(tmp);
   if (file == INVALID_HANDLE_VALUE) fail(storage_text::kOpenTemporary);
   writeTemporary(file, content);
-  // Without replace-existing the rename refuses a target that appeared meanwhile.
-  if (!fileApi().moveFileExA(tmp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    fail(storage_text::kPublishRename);
-  }
+  return fileApi().moveFileExA(tmp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool publishOnce(const std::string& target, std::string_view content) {
+  if (pathExists(target)) return false;
+  if (!renameIntoPlace(target, content)) fail(storage_text::kPublishRename);
   return true;
 }
 
@@ -109,11 +112,13 @@ std::string readJournalFile(const std::string& path, std::size_t limit) {
 }
 
 void writeImmutable(const std::string& path, std::string_view content) {
-  if (pathExists(path)) {
-    if (readJournalFile(path, kSmallFileLimit) != content) fail(storage_text::kImmutableConflict);
-    return;
-  }
-  if (!publishOnce(path, content)) fail(storage_text::kCommitFailed);
+  // The rename comes first and refuses an existing target; a check before it
+  // would cost a directory scan per file on some file systems. Only a refused
+  // rename (a repeat after a crash, or a conflict) looks at what is there; its
+  // temporary file stays, as after an interrupted write, and is reused.
+  if (renameIntoPlace(path, content)) return;
+  if (!pathExists(path)) fail(storage_text::kCommitFailed);
+  if (readJournalFile(path, kSmallFileLimit) != content) fail(storage_text::kImmutableConflict);
 }
 
 void requirePathKind(const std::string& path, bool directoryExpected) {
