@@ -11,11 +11,13 @@
 
 namespace qbbench {
 
-// Temporary file, one write, flush, rename onto the target with `moveFlags`
-// (0 refuses an existing target). Throws when any call fails.
+// Temporary file opened write-through (as the durable-file rules require),
+// one write, flush, rename onto the target with `moveFlags` (0 refuses an
+// existing target). Throws when any call fails.
 inline void bareDurableWrite(const std::string& target, const std::string& bytes, DWORD moveFlags) {
   const std::string temp = target + ".tmp";
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("bare CreateFile failed");
   DWORD written = 0;
   const bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&

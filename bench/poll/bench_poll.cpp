@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support/bare_write.h"
 #include "collector/collector_state.h"
 #include "collector/fill_phase.h"
 #include "collector/instrument_metadata.h"
@@ -148,19 +149,6 @@ std::uint64_t bare(BenchHost& h, const std::string& dir) {
   return sum;
 }
 
-void barePublish(const std::string& target, const std::string& content) {
-  const std::string tmp = target + ".tmp";
-  HANDLE file = CreateFileA(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("bare create failed");
-  DWORD written = 0;
-  const bool ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-                  written == content.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  if (!ok || !MoveFileExA(tmp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    throw std::runtime_error("bare publish failed");
-  }
-}
-
 std::string readAll(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot read " + path);
@@ -269,7 +257,7 @@ int record(const std::string& dir, std::int64_t count, std::int64_t fresh, int r
     }
     auto t2 = Clock::now();
     bare(h, dir);
-    for (std::size_t k = 0; k < contents.size(); ++k) barePublish(targets[k], contents[k]);
+    for (std::size_t k = 0; k < contents.size(); ++k) qbbench::bareDurableWrite(targets[k], contents[k], MOVEFILE_WRITE_THROUGH);
     auto t3 = Clock::now();
     bareNames.insert(bareNames.end(), targets.begin(), targets.end());
     polls.push_back(micros(t0, t1));
