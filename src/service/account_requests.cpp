@@ -8,12 +8,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "service/json_object.h"
+#include "service/account_directory.h"
 #include "service/logged_transport.h"
 #include "service/native_http.h"
 #include "service/protocol.h"
 #include "support/identifier.h"
-#include "support/printable_text.h"
 
 namespace qbsync {
 namespace {
@@ -50,33 +49,6 @@ class CancelWatcher {
   std::thread thread_;
 };
 
-bool isDisplayName(const std::string& name) { return isPrintableText(name, 1, 512); }
-
-std::vector<qbnative::SetupAccount> readDirectory(const std::string& body) {
-  nlohmann::json root;
-  try {
-    root = parseJsonObject(body, kServiceBodyLimit);
-  } catch (const std::exception&) {
-    throw std::runtime_error("INVALID_ACCOUNT_DIRECTORY");
-  }
-  auto accounts = root.find("accounts");
-  if (accounts == root.end() || !accounts->is_array()) throw std::runtime_error("INVALID_ACCOUNT_DIRECTORY");
-  std::vector<qbnative::SetupAccount> result;
-  for (const auto& element : *accounts) {
-    if (!element.is_object()) throw std::runtime_error("INVALID_ACCOUNT_DIRECTORY");
-    auto id = element.find("account_id");
-    auto name = element.find("name");
-    if (id == element.end() || name == element.end() || !id->is_string() || !name->is_string()) {
-      throw std::runtime_error("INVALID_ACCOUNT_DIRECTORY");
-    }
-    const std::string& idText = id->get_ref<const std::string&>();
-    const std::string& nameText = name->get_ref<const std::string&>();
-    if (!isIdentifier(idText) || !isDisplayName(nameText)) throw std::runtime_error("INVALID_ACCOUNT_DIRECTORY");
-    result.push_back({idText, nameText});
-  }
-  return result;
-}
-
 }  // namespace
 
 std::vector<qbnative::SetupAccount> requestAccounts(const ConnectionSettings& candidate, const std::string& secret,
@@ -94,7 +66,7 @@ std::vector<qbnative::SetupAccount> requestAccounts(const ConnectionSettings& ca
   }
   if (cancel) throw std::runtime_error("ACCOUNT_LOADING_CANCELLED");
   if (directory.status != 200) throw std::runtime_error("COULD_NOT_LOAD_ACCOUNTS");
-  return readDirectory(directory.body);
+  return readAccountDirectory(directory.body);
 }
 
 void requestConnectionCheck(const ConnectionSettings& candidate, const std::string& secret,
