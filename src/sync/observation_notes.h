@@ -9,9 +9,11 @@
 
 namespace qbsync {
 
-// The note object of a record, or null when the record needs no note.
-// Throws "INVALID_OBSERVATION_FIELD", "NOTE_LIMIT", "INVALID_ORDER_OBSERVATION",
-// "SCREENSHOT_MISSING_OR_INCOMPLETE", "EMPTY_NOTE" or "UTC_TIMESTAMP_REQUIRED".
+// composeRecordNote for the spool's settings, a capture being complete when
+// its PNG in the outbox directory is: the note object, or null when the
+// record needs no note. Throws "INVALID_OBSERVATION_FIELD", "NOTE_LIMIT",
+// "INVALID_ORDER_OBSERVATION", "SCREENSHOT_MISSING_OR_INCOMPLETE",
+// "EMPTY_NOTE" or "UTC_TIMESTAMP_REQUIRED".
 nlohmann::json composeNote(const NativeSpool& spool, const nlohmann::json& record);
 
 // Freezes the record's note request once (n-<event>.json with a fresh key).

@@ -1,12 +1,15 @@
 // Shared by the fuzz targets: the chart sources they check input against,
-// and a way to stop with a message when a property fails (libFuzzer keeps
-// the input that did it).
+// the ways to run a step that may refuse, and a way to stop with a message
+// when a property fails (libFuzzer keeps the input that did it).
 #ifndef QB_TESTS_FUZZ_FUZZ_SOURCE_H
 #define QB_TESTS_FUZZ_FUZZ_SOURCE_H
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <initializer_list>
+#include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "settings/connection_settings.h"
@@ -55,6 +58,26 @@ void attempt(F&& f) {
 [[noreturn]] inline void broken(const char* what) {
   std::fprintf(stderr, "property failed: %s\n", what);
   std::abort();
+}
+
+// Runs a step whose refusal is a valid outcome only as one of its codes: a
+// runtime error with that text. Another text, or a library exception escaping
+// the step, is a failed property. True when the step completed.
+template <typename F>
+bool attemptRefusing(std::initializer_list<std::string_view> codes, F&& f) {
+  try {
+    f();
+    return true;
+  } catch (const std::runtime_error& e) {
+    for (const std::string_view code : codes) {
+      if (code == e.what()) return false;
+    }
+    std::fprintf(stderr, "refused with: %s\n", e.what());
+    broken("refused with a text that is not one of the step's codes");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "escaped: %s\n", e.what());
+    broken("an exception other than a code escaped");
+  }
 }
 
 }  // namespace qbfuzz

@@ -14,7 +14,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="${QB_FUZZ_BUILD:-$root/build-native-fuzz}"
 seconds="${QB_FUZZ_SECONDS:-20}"
 jobs="${QB_JOBS:-2}"
-targets=(outbox_record spool_entry service_answer settings_document host_text)
+targets=(outbox_record spool_entry service_answer settings_document host_text account_directory observation_note)
 
 if ! command -v clang++ >/dev/null 2>&1 ||
    ! clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a | grep -q /; then
