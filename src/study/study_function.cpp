@@ -33,6 +33,7 @@ constexpr std::int32_t kControllerSlot = 2;
 constexpr std::int32_t kSetupMenuKey = 18000;
 constexpr std::int32_t kControllerKeyKey = 18001;
 constexpr std::int32_t kNoteMenuKey = 18002;
+constexpr std::int32_t kReportedControllerMessageKey = 98;
 constexpr std::int32_t kReportedMessageKey = 99;
 
 constexpr std::size_t kLogLinesPerCall = 200;
@@ -108,12 +109,6 @@ std::string controllerKey(const std::string& account, const std::string& symbol,
          (replay ? "|replay" : "|realtime");
 }
 
-TimeZoneShift hostShift(StudyHost& host) {
-  return [&host](HostDateTime value, const char* zone) -> HostDateTime {
-    return host.shiftTimeZone ? host.shiftTimeZone(&host, value, zone) : value;
-  };
-}
-
 void declarationCall(StudyHost& host) {
   if (host.setDisplayName) host.setDisplayName(&host, "Quorbelle Sync");
   if (host.setDescriptionText) host.setDescriptionText(&host, kDescription);
@@ -182,7 +177,15 @@ CollectorSnapshot bindController(StudyHost& host, CollectorState*& stateForRepor
 
   CollectorSnapshot snapshot = c->collectorSnapshot();
   drainInto(host, *c, kLogLinesPerCall);
-  if (!snapshot.collectorMessage.empty()) pauseReport(host, snapshot.collectorMessage, stateForReport);
+  // The controller's message (a window failure) is reported once while it
+  // stands, even when a collector failure reported after it holds the last
+  // reported text; otherwise the two would alternate on every call.
+  if (snapshot.collectorMessage.empty()) {
+    if (!keptText(host, kReportedControllerMessageKey).empty()) setKeptText(host, kReportedControllerMessageKey, "");
+  } else if (snapshot.collectorMessage != keptText(host, kReportedControllerMessageKey)) {
+    setKeptText(host, kReportedControllerMessageKey, snapshot.collectorMessage);
+    pauseReport(host, snapshot.collectorMessage, stateForReport);
+  }
   setInputText(host, kInputStatus, c->statusLine());
 
   setInputText(host, kInputOutboxRoot, snapshot.outboxRoot);

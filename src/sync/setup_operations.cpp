@@ -155,6 +155,9 @@ qbnative::SetupCallbacks SyncController::setupCallbacks() {
 
 void SyncController::openSetupWindow(void* ownerWindow, bool requireOwner, bool noteMode) {
   if (requireOwner && (!ownerWindow || !IsWindow(static_cast<HWND>(ownerWindow)))) return;
+  // A window whose creation failed has no thread left; it is replaced, so
+  // the trader can open setup again once the cause is gone.
+  if (setup_window_ && !setup_window_->failureText().empty()) setup_window_.reset();
   if (setup_window_) {
     setup_window_->requestShow(noteMode);
     return;

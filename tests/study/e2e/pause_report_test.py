@@ -5,8 +5,11 @@ the host refuses to create the study's setup window:
   many polls follow, and collection goes on recording fills;
 - no poll announces a resumption while that failure stands (the resumption
   line and the failure used to alternate on every poll);
-- once the source changes, and the failed window goes with its controller,
-  the first poll announces the resumption exactly once.
+- a collector failure arising meanwhile (a fill of zero quantity) is reported
+  once as well, not in turn with the window's failure on every call, and its
+  end announces nothing while the window's failure stands;
+- once the host lets the window open, the next pick of the setup menu opens
+  a new window and the resumption is announced exactly once.
 usage: pause_report_test.py <build-dir>"""
 
 import os
@@ -19,6 +22,7 @@ from e2e_lib import Checks, Scope, Sim, fill_event_id, fill_record, fill_records
 SECRET = "e2e-Secret-pause-5d1c"
 WINDOW_FAILURE = "Could not open Quorbelle setup window."
 RESUMED = "Quorbelle collector resumed successfully."
+ZERO_QUANTITY = "Zero/negative fill quantity observed; collection paused for review."
 CHART = {"account": "Sim1", "trade_symbol": "ESM25", "simulated": True, "time_zone": "UTC",
          "start_time": "2025-07-01 12:30:00", "refuse_setup_window": True}
 
@@ -43,16 +47,23 @@ def main(build):
         {"label": "setup refused", "menu": "Quorbelle Sync setup",
          "until": {"log": WINDOW_FAILURE, "timeout_ms": 30000, "every_ms": 100}},
         {"label": "failure stands", "fills": [during], "repeat": 4},
-        {"label": "source changed", "chart": {"account": "Sim2"}, "refuse_setup_window": False, "clear_fills": True,
-         "fills": [after], "repeat": 3},
+        {"label": "zero quantity", "fills": [dict(fill("P-0", "2025-07-01 10:01:30", 9, 5700), quantity=0)],
+         "repeat": 4},
+        {"label": "zero quantity gone", "clear_fills": True, "fills": [before, during], "repeat": 2},
+        {"label": "setup allowed", "refuse_setup_window": False, "repeat": 2},
+        {"label": "setup reopened", "menu": "Quorbelle Sync setup", "repeat": 3},
+        {"label": "source changed", "chart": {"account": "Sim2"}, "clear_fills": True, "fills": [after], "repeat": 3},
     ]
     run = sim.play("refused", {"chart": CHART, "default_wait_ms": 1100, "steps": steps}, data)
     c.eq(run.rc, 0, "exit status")
-    c.eq(run.pauses(), [WINDOW_FAILURE], "reports")
+    c.eq(run.pauses(), [WINDOW_FAILURE, ZERO_QUANTITY], "reports")
     c.ok("HOSTSIM STATUS " + WINDOW_FAILURE in run.steps.get("setup refused", []), "the failure is not the status")
-    for label in ("open", "setup refused", "failure stands"):
+    for label in ("open", "setup refused", "failure stands", "zero quantity", "zero quantity gone", "setup allowed"):
         c.eq(run.logs(label).count(RESUMED), 0, label + ": resumption lines")
-    c.eq(run.logs("source changed").count(RESUMED), 1, "source changed: resumption lines")
+    c.eq(run.logs("setup reopened").count(RESUMED), 1, "setup reopened: resumption lines")
+    c.ok("HOSTSIM STATUS " + WINDOW_FAILURE not in run.steps.get("setup reopened", []),
+         "the failure is still the status after the window opened")
+    c.eq(run.logs("source changed").count(RESUMED), 0, "source changed: resumption lines")
 
     chart = dict(CHART)
     for scope, fills, where in ((first, [before, during], "first source"), (second, [after], "second source")):
