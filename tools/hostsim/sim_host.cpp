@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "png_image.h"
 #include "window_refusal.h"
@@ -68,7 +69,9 @@ HWND createChartWindow(std::int32_t chartId) {
 
 }  // namespace
 
-SimHost::SimHost(const Chart& chart, std::FILE* out) : chart_(chart), out_(out) {
+SimHost::SimHost(const Chart& chart, std::FILE* out, std::string tag, std::string accountSuffix)
+    : chart_(chart), out_(out), tag_(std::move(tag)), accountSuffix_(std::move(accountSuffix)) {
+  chart_.account += accountSuffix_;
   zones_.check(chart_.timeZone);
   now_ = chart_.startTime ? chart_.startTime : zones_.fromUtc(TimeZones::utcNow(), chart_.timeZone);
   host_.structSize = sizeof(StudyHost);
@@ -150,7 +153,7 @@ void SimHost::refreshView(Input& input) {
 }
 
 void SimHost::line(const std::string& kind, const std::string& text) {
-  std::fprintf(out_, "HOSTSIM %s %s\n", kind.c_str(), oneLine(text).c_str());
+  std::fprintf(out_, "HOSTSIM %s%s %s\n", tag_.c_str(), kind.c_str(), oneLine(text).c_str());
   std::fflush(out_);
 }
 
@@ -173,7 +176,7 @@ void SimHost::applyState(const Step& step) {
       zones_.check(*c.timeZone);
       chart_.timeZone = *c.timeZone;
     }
-    if (c.account) chart_.account = *c.account;
+    if (c.account) chart_.account = *c.account + accountSuffix_;
     if (c.tradeSymbol) chart_.tradeSymbol = *c.tradeSymbol;
     if (c.chartSymbol) chart_.chartSymbol = *c.chartSymbol;
     if (c.simulated) chart_.simulated = *c.simulated;
@@ -188,7 +191,7 @@ void SimHost::applyState(const Step& step) {
   for (const FillSpec& f : step.fills) {
     Fill& fill = fills_.emplace_back();
     fill.symbol = f.symbol.value_or(tradeSymbol());
-    fill.account = f.account.value_or(chart_.account);
+    fill.account = f.account ? *f.account + accountSuffix_ : chart_.account;
     fill.executionId = f.executionId;
     fill.note = f.note;
     fill.serviceOrderId = f.serviceOrderId;
@@ -211,7 +214,7 @@ void SimHost::applyState(const Step& step) {
                            [&o](const Order& existing) { return existing.record.internalOrderId == o.id; });
     Order& order = it != orders_.end() ? *it : orders_.emplace_back();
     order.symbol = o.symbol.value_or(tradeSymbol());
-    order.account = o.account.value_or(chart_.account);
+    order.account = o.account ? *o.account + accountSuffix_ : chart_.account;
     order.type = o.type;
     order.note = o.note;
     HostOrderRecord& r = order.record;
@@ -292,10 +295,12 @@ void SimHost::call(StudyFunction study, bool defaults, bool final) {
                   defaults ? " (declaration)" : final ? " (final)" : "");
     std::string shown = text;
     if (chart_.callClock) {
-      // Milliseconds since the host started, so a reader can tell which
-      // calls fell on the study's once-a-second poll.
-      if (clockStart_.QuadPart == 0) clockStart_ = before;
-      std::snprintf(text, sizeof text, " at %.1f", static_cast<double>(before.QuadPart - clockStart_.QuadPart) *
+      // Milliseconds since the host's first call, so a reader can tell which
+      // calls fell on the study's once-a-second poll. One clock for the
+      // process: the charts of a workspace read the same time line.
+      static LARGE_INTEGER clockStart{};
+      if (clockStart.QuadPart == 0) clockStart = before;
+      std::snprintf(text, sizeof text, " at %.1f", static_cast<double>(before.QuadPart - clockStart.QuadPart) *
                                                        1000.0 / static_cast<double>(frequency.QuadPart));
       shown += text;
     }

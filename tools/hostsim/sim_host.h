@@ -3,7 +3,8 @@
 // orders and symbol details from a scenario, converts time zones, writes the
 // chart images the study asks for when the chart renders, and prints what a
 // host would show: every message log line, one per line, prefixed
-// "HOSTSIM LOG <flag> ". Windows only; one thread.
+// "HOSTSIM LOG <flag> ". Windows only; one thread, which several SimHosts may
+// share as the charts of one workspace share the host's chart thread.
 #ifndef QB_HOSTSIM_SIM_HOST_H
 #define QB_HOSTSIM_SIM_HOST_H
 
@@ -24,8 +25,11 @@ namespace qbhostsim {
 
 class SimHost {
  public:
-  // out receives every line the host prints.
-  SimHost(const Chart& chart, std::FILE* out);
+  // out receives every line the host prints. In a workspace, tag (as
+  // "CHART 2 ") follows "HOSTSIM " on each of them, and accountSuffix is
+  // appended to every account the scenario names, the chart's own among them,
+  // so the charts play the same scenario on scopes of their own.
+  SimHost(const Chart& chart, std::FILE* out, std::string tag = {}, std::string accountSuffix = {});
   // Destroys the chart window.
   ~SimHost();
   SimHost(const SimHost&) = delete;
@@ -115,11 +119,12 @@ class SimHost {
 
   Chart chart_;
   std::FILE* out_;
+  std::string tag_;
+  std::string accountSuffix_;
   StudyHost host_{};
   TimeZones zones_;
   HostDateTime now_ = 0;
   std::int64_t calls_ = 0;
-  LARGE_INTEGER clockStart_{};
   std::uint32_t renders_ = 0;
 
   std::string displayName_;

@@ -68,6 +68,45 @@ expect "$out" "HOSTSIM LOG 0 fill 1 loading"
 expect "$out" "HOSTSIM LOG 0 final calls=1"
 expect_not "$out" "menu 1"
 
+# A workspace: every chart plays each step on an account of its own (the
+# scenario's, "-k" from chart 2 on), its lines name it, steps print once, and
+# an until ends only when every chart has met it.
+out=$work/workspace.out
+"$wine_run" "$hostsim" play "$probe" "$here/probe.json" --data-folder "$work/data" --charts 3 >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 0"
+data="Z:${work//\//\\}\\data"
+expect "$out" "HOSTSIM CHART 1 LOG 0 chart Sim1 ESM25 zone Eastern Standard Time data $data"
+expect "$out" "HOSTSIM CHART 3 LOG 0 chart Sim1-3 ESM25 zone Eastern Standard Time data $data"
+expect "$out" "HOSTSIM CHART 2 LOG 0 fill 4 Sim1-2 ESM25 sim=1 order=77 side=2 qty=2 price=5000.25 exec=e local=2024-07-01 12:00:00.123456 utc=2024-07-01 16:00:00.123456"
+expect "$out" "HOSTSIM CHART 3 MENU PICK 1 Probe menu"
+expect "$out" "HOSTSIM CHART 2 LOG 0 inputs 1 10 [typed]"
+for k in 1 2 3; do expect "$out" "HOSTSIM CHART $k LOG 0 final calls=4"; done
+expect "$out" "HOSTSIM DONE calls=18 charts=3"
+expect_not "$out" "HOSTSIM LOG "
+[[ $(grep -c '^HOSTSIM STEP 1 events$' "$out") == 1 ]] || { echo "workspace: step line not once"; failures=$((failures + 1)); }
+cat >"$work/until.json" <<'JSON'
+{"chart": {"account": "Sim1", "trade_symbol": "ESM25"},
+ "steps": [{"label": "all", "fills": [{"execution_id": "u"}], "until": {"log": "ESM25 sim=1", "timeout_ms": 5000, "every_ms": 50}},
+           {"label": "one", "until": {"log": "fill 0 Sim1-2 ", "timeout_ms": 400, "every_ms": 50}}]}
+JSON
+out=$work/workspace-until.out
+"$wine_run" "$hostsim" play "$probe" "$work/until.json" --data-folder "$work/data" --charts 3 >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 4"
+expect "$out" "HOSTSIM UNTIL met after 1 calls"
+grep -q '^HOSTSIM UNTIL TIMEOUT after [0-9]* calls (log "fill 0 Sim1-2 "' "$out" || { echo "MISSING: workspace until timeout"; failures=$((failures + 1)); }
+expect "$out" "HOSTSIM CHART 1 UNTIL not met"
+expect "$out" "HOSTSIM CHART 3 UNTIL not met"
+expect_not "$out" "HOSTSIM CHART 2 UNTIL not met"
+# The setup driver plays one window: a workspace refuses setup steps.
+printf '{"chart":{"account":"A","trade_symbol":"ES","chart_window":true},"steps":[{"setup":[{"close":true}]}]}' >"$work/setup.json"
+out=$work/workspace-setup.out
+"$wine_run" "$hostsim" play "$probe" "$work/setup.json" --data-folder "$work/data" --charts 2 >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 2"
+expect_not "$out" "HOSTSIM DLL"
+
 # Scenario and argument errors end before the library is loaded.
 printf '{"chart":{"account":"A","trade_symbol":"ES"},"steps":[{"menu":1}]}' >"$work/bad.json"
 out=$work/bad.out
