@@ -171,6 +171,7 @@ void SetupWindow::State::startAccountLoad() {
 }
 
 void SetupWindow::State::discoveryWorker(std::unique_ptr<SetupCredentials> credentials) {
+  current_thread_owner = this;
   const std::string& email = credentials->email;
   std::string& secret = credentials->secret;
   ScrubOnExit scrub(secret);
@@ -313,6 +314,7 @@ void SetupWindow::State::startConnectionCheck(bool startAfterCheck) {
 }
 
 void SetupWindow::State::checkWorker(std::unique_ptr<SetupValues> checked) {
+  current_thread_owner = this;
   SetupValues& form = *checked;
   ScrubOnExit scrub(form.secret);
   std::string error;

@@ -266,9 +266,13 @@ void SetupWindow::State::fillFromStoredForm() {
 
 // ---- Window thread --------------------------------------------------------
 
+thread_local const SetupWindow::State* SetupWindow::State::current_thread_owner = nullptr;
+
 void SetupWindow::State::threadMain() {
+  current_thread_owner = this;
   HINSTANCE module = GetModuleHandleW(nullptr);
   bool registered = false;
+  std::string failure;
   try {
     class_name = L"QuorbelleSetup-" + std::to_wstring(reinterpret_cast<std::uintptr_t>(this));
     WNDCLASSEXW wc{};
@@ -298,16 +302,20 @@ void SetupWindow::State::threadMain() {
     if (close_requested) PostMessageW(self, SETUP_MSG_CLOSE, 0, 0);
     runLoop();
   } catch (const std::exception& e) {
-    std::lock_guard<std::mutex> lock(mutex);
-    failure_text = *e.what() ? e.what() : text::kCreateFailed;
+    failure = *e.what() ? e.what() : text::kCreateFailed;
   } catch (...) {
-    std::lock_guard<std::mutex> lock(mutex);
-    failure_text = text::kCreateFailed;
+    failure = text::kCreateFailed;
   }
   if (HWND w = window.exchange(nullptr)) DestroyWindow(w);
   if (font) DeleteObject(font);
   font = nullptr;
   if (registered) UnregisterClassW(class_name.c_str(), module);
+  // Published only once the window is gone: whoever reads the failure never
+  // sees a handle beside it.
+  if (!failure.empty()) {
+    std::lock_guard<std::mutex> lock(mutex);
+    failure_text = std::move(failure);
+  }
   SetEvent(thread_ended);
 }
 
@@ -407,10 +415,7 @@ void SetupWindow::requestShow(bool noteMode) {
 
 void SetupWindow::closeWindow() {
   State& s = *state_;
-  const std::thread::id me = std::this_thread::get_id();
-  if ((s.window_thread.joinable() && s.window_thread.get_id() == me) ||
-      (s.discovery_thread.joinable() && s.discovery_thread.get_id() == me) ||
-      (s.check_thread.joinable() && s.check_thread.get_id() == me)) {
+  if (State::current_thread_owner == &s) {
     throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
   }
   s.close_requested = true;

@@ -120,6 +120,11 @@ struct SetupWindow::State {
   std::atomic<bool> check_cancel{false};
   std::atomic<bool> requested_mode{false};
 
+  // The window whose window or worker thread the caller is, if any: set
+  // first thing on each of them, so closeWindow can refuse to join its own
+  // thread without reading the thread objects the window thread assigns.
+  static thread_local const State* current_thread_owner;
+
   // Window thread (setup_window.cpp).
   void threadMain();
   static LRESULT CALLBACK windowProc(HWND w, UINT message, WPARAM wp, LPARAM lp);

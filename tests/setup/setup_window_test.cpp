@@ -192,6 +192,12 @@ TEST(SetupWindow, ChartCallsReturnPromptlyWhileTheWindowThreadIsBusy) {
   Driver d(window);
   ASSERT_TRUE(d.waitCreated());
   fake.apply_gate.hold();
+  // A failed assertion below leaves the test with the window thread blocked in
+  // the gate; open it before the window is closed, or the close waits forever.
+  struct ReleaseOnExit {
+    qbtest::Gate& gate;
+    ~ReleaseOnExit() { gate.release(); }
+  } release_on_exit{fake.apply_gate};
   // Pause runs applySetup on the window thread, which now blocks there.
   PostMessageW(d.hwnd(), WM_COMMAND, MAKEWPARAM(112, BN_CLICKED), reinterpret_cast<LPARAM>(d.ctl(112)));
   ASSERT_TRUE(qbtest::pumpUntil([&] { return fake.apply_gate.entered(); }));
@@ -282,6 +288,8 @@ TEST(SetupWindow, StartFailuresBecomeTheFailureText) {
   qbnative::SetupWindow window("ACC\xff | B | LIVE", emptySetup(), fake.callbacks(), chart.root());
   EXPECT_TRUE(qbtest::pumpUntil([&] { return !window.failureText().empty(); }));
   EXPECT_EQ(window.failureText(), "Invalid UTF-8 in setup text.");
+  // The failure is published only after the window is gone: under load a
+  // handle was once seen beside it.
   EXPECT_EQ(window.windowHandle(), nullptr);
   window.requestShow(false);
   window.closeWindow();
