@@ -20,8 +20,9 @@ last kill's step, kept open until every fill it loaded is applied.
 Checks: after every round, what the peer stored is the start of the host's
 fills; at the end the peer stored exactly the fills the host had loaded, each
 once, sequences 1..N without gaps, in the host's fill order, with distinct
-source execution ids; every fill note once; no refusal, conflict or
-overlapping resubmission at the peer; no "Needs attention" or rejection from
+source execution ids; every fill note once; every attempt at a batch with
+the same key and body bytes, and no key for two batches; no refusal,
+conflict or overlapping resubmission at the peer; no "Needs attention" or rejection from
 the study in any round.
 
 The seed is printed; the same seed replays the same delays and fault scripts
@@ -317,6 +318,33 @@ def verify_prefix(state, mode, expected):
     return compare(stored_executions(state, mode), expected, mode)
 
 
+def check_resends(state, mode):
+    """Every attempt at one batch, whatever became of it (answered, dropped,
+    refused by an injected fault), carried one key and one body: a batch is
+    frozen before its first send and never re-keyed or re-sized. Also no key
+    names two batches."""
+    by_first, by_key = {}, {}
+    for line in open(os.path.join(state, "requests.jsonl")):
+        q = json.loads(line)
+        if q["method"] != "POST" or not q.get("batch"):
+            continue
+        sent = (str(q["batch"]["first_sequence"]), q["batch"]["count"], q["idempotency_key"], q["body_sha256"])
+        by_first.setdefault(sent[0], []).append(sent)
+        by_key.setdefault(sent[2], set()).add(sent[0])
+    problems = []
+    for first, attempts in sorted(by_first.items(), key=lambda kv: int(kv[0])):
+        if len(set(attempts)) > 1:
+            forms = "; ".join(f"count {c} key {k} body {h[:12]}" for _, c, k, h in sorted(set(attempts)))
+            problems.append(f"batch from sequence {first} was sent in more than one form: {forms}")
+    for key, firsts in by_key.items():
+        if len(firsts) > 1:
+            problems.append(f"key {key} was sent for batches from sequences {', '.join(sorted(firsts, key=int))}")
+    resent = sum(1 for attempts in by_first.values() if len(attempts) > 1)
+    log(f"{mode}: {len(by_first)} batches, {resent} sent more than once, each time with its one key and body"
+        if not problems else f"{mode}: {len(by_first)} batches, {resent} sent more than once")
+    return problems
+
+
 def verify(state, mode, expected):
     stored = stored_executions(state, mode)
     problems = compare(stored, expected, mode)
@@ -340,6 +368,8 @@ def verify(state, mode, expected):
     for fid in seen:
         if fid not in noted:
             problems.append(f"unexpected note stored ({fid}) {seen[fid]} times")
+
+    problems += check_resends(state, mode)
 
     stats = json.load(open(os.path.join(state, "stats.json")))
     for name in ("conflicts", "refused", "duplicate_executions"):

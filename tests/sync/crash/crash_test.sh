@@ -3,7 +3,8 @@
 # data folder, then the peer must hold every fill once, in order. Journal
 # mode delivers a batch in two requests a second apart, so its host loads
 # fills more slowly.
-# QB_CRASH_SOAK=1: the long variant (300 kills per mode).
+# QB_CRASH_SOAK=1: the long variant (500 kills per mode, 1,000 in all).
+# QB_CRASH_KILLS=<n>: n kills per mode (after QB_CRASH_SOAK's count).
 # QB_CRASH_SEED=<n>: replay the delays and fault scripts of a printed seed.
 # usage: crash_test.sh <build-dir>
 set -uo pipefail
@@ -12,7 +13,8 @@ root="$(cd "$(dirname "$0")/../../.." && pwd)"
 seed=${QB_CRASH_SEED:-$(( (RANDOM << 15) | RANDOM ))}
 kills=50
 span=2000
-[[ -n ${QB_CRASH_SOAK:-} ]] && { kills=300; span=4000; }
+[[ -n ${QB_CRASH_SOAK:-} ]] && { kills=500; span=4000; }
+[[ -n ${QB_CRASH_KILLS:-} ]] && kills=$QB_CRASH_KILLS
 echo "crash test: seed $seed (replay with QB_CRASH_SEED=$seed)"
 # Hundreds of harsh kills run on a wine prefix and wineserver of their own, so
 # tests running beside this one never share a server with killed processes.

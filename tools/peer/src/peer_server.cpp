@@ -93,6 +93,20 @@ void reshapeBody(std::string& body, const json& action) {
   }
 }
 
+// The execution range a batch body names, as the client sent it: the first
+// execution's source sequence and the number of executions, or null for any
+// other body. Recorded whatever the answer, so a test can tell that every
+// attempt at one range came with one key and one body.
+json batchRange(const std::string& body) {
+  const json parsed = json::parse(body, nullptr, false);
+  if (!parsed.is_object()) return nullptr;
+  const auto executions = parsed.find("executions");
+  if (executions == parsed.end() || !executions->is_array() || executions->empty()) return nullptr;
+  const json& first = (*executions)[0];
+  if (!first.is_object() || !first.contains("source_sequence")) return nullptr;
+  return json{{"count", executions->size()}, {"first_sequence", first["source_sequence"]}};
+}
+
 }  // namespace
 
 struct PeerServer::Impl {
@@ -149,6 +163,7 @@ struct PeerServer::Impl {
     if (!out.error_code.empty()) store.count("refused");
     store.appendLine("requests.jsonl",
                      json{{"account", header("x-quorbelle-account")},
+                          {"batch", batchRange(w.body)},
                           {"body_sha256", sha256Hex(w.body)},
                           {"body_size", w.body.size()},
                           {"client_instance", header("x-quorbelle-client-instance")},
