@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "storage/file_api.h"
 #include "storage/storage_texts.h"
@@ -101,9 +102,12 @@ std::string readSmallFile(const std::string& path) {
 }
 
 std::string readJournalFile(const std::string& path, std::size_t limit) {
-  const DWORD attributes = fileApi().getFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+  return readListedJournalFile(path, fileApi().getFileAttributesA(path.c_str()), limit);
+}
+
+std::string readListedJournalFile(const std::string& path, DWORD listedAttributes, std::size_t limit) {
+  if (listedAttributes == INVALID_FILE_ATTRIBUTES ||
+      (listedAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
     fail(storage_text::kPathUnavailable);
   }
   std::string content = readSmallFile(path);
@@ -153,7 +157,7 @@ std::uint64_t directorySize(const std::string& dir) {
   return total;
 }
 
-std::vector<std::string> listFiles(const std::string& dir, const std::string& pattern) {
+std::vector<ListedFile> listFileEntries(const std::string& dir, const std::string& pattern) {
   WIN32_FIND_DATAA data;
   FindHandle find(fileApi().findFirstFileA((dir + "\\" + pattern).c_str(), &data));
   if (!find.valid()) {
@@ -161,13 +165,19 @@ std::vector<std::string> listFiles(const std::string& dir, const std::string& pa
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return {};
     fail(storage_text::kListFailed);
   }
-  std::vector<std::string> names;
+  std::vector<ListedFile> entries;
   do {
-    if (!isDirectory(data)) names.emplace_back(data.cFileName);
+    if (!isDirectory(data)) entries.push_back(ListedFile{data.cFileName, data.dwFileAttributes});
   } while (fileApi().findNextFileA(find.get(), &data));
   // A listing cut short is not a complete answer: callers would take missing
   // records or journal entries for absent ones.
   if (GetLastError() != ERROR_NO_MORE_FILES) fail(storage_text::kListFailed);
+  return entries;
+}
+
+std::vector<std::string> listFiles(const std::string& dir, const std::string& pattern) {
+  std::vector<std::string> names;
+  for (ListedFile& entry : listFileEntries(dir, pattern)) names.push_back(std::move(entry.name));
   return names;
 }
 

@@ -35,6 +35,12 @@ std::string readSmallFile(const std::string& path);
 // "JOURNAL_PATH_UNAVAILABLE", "JOURNAL_FILE_LIMIT", or readSmallFile's texts.
 std::string readJournalFile(const std::string& path, std::size_t limit);
 
+// readJournalFile for a file named by a listing of its directory, whose entry
+// reported `listedAttributes`: the same plain-file rule is applied to those,
+// so the path is not looked up a second time before it is opened. Callers
+// use it only for the names of the listing that gave the attributes.
+std::string readListedJournalFile(const std::string& path, DWORD listedAttributes, std::size_t limit);
+
 // Publishes once; an existing file with the same bytes is success.
 // "IMMUTABLE_FILE_CONFLICT", "JOURNAL_COMMIT_FAILED".
 void writeImmutable(const std::string& path, std::string_view content);
@@ -52,6 +58,16 @@ std::uint64_t directorySize(const std::string& dir);
 // Names of the plain files in dir matching a wildcard pattern, in system order.
 // "Cannot enumerate pending capture files." when listing cannot start.
 std::vector<std::string> listFiles(const std::string& dir, const std::string& pattern);
+
+// A listed entry: its name and the attributes the listing reported.
+struct ListedFile {
+  std::string name;
+  DWORD attributes = 0;
+};
+
+// listFiles with each entry's attributes (reparse points included, as in
+// listFiles; directories left out).
+std::vector<ListedFile> listFileEntries(const std::string& dir, const std::string& pattern);
 
 // True when the attributes of path can be read.
 bool pathExists(const std::string& path);

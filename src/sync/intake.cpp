@@ -85,11 +85,15 @@ std::size_t intakePass(NativeSpool& spool, const std::function<bool()>& extraSto
   // Collect the records not yet handled in this run.
   std::vector<Candidate> candidates;
   std::map<std::string, std::map<std::string, std::int64_t>> fillsByTime;
-  for (const std::string& name : listFiles(spool.outbox_dir, "*.json")) {
+  for (const ListedFile& listed : listFileEntries(spool.outbox_dir, "*.json")) {
     if (stopped()) return 0;
+    const std::string& name = listed.name;
     if (!isRecordName(name) || spool.seen_records.count(name)) continue;
-    const nlohmann::json record =
-        readOutboxRecord(spool.settings, readJournalFile(spool.outbox_dir + "\\" + name, kOutboxRecordLimit));
+    // The listing's attributes decide whether the record is a plain file: a
+    // run's first pass reads every record, and a second lookup of each path
+    // would cost as much again as the read.
+    const nlohmann::json record = readOutboxRecord(
+        spool.settings, readListedJournalFile(spool.outbox_dir + "\\" + name, listed.attributes, kOutboxRecordLimit));
     Candidate c;
     c.eventId = requireString(record, "event_id");
     c.digest = spool.digest.sha256Hex(compactJson(record));

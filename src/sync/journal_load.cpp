@@ -27,10 +27,24 @@ nlohmann::json readJson(const std::string& path, std::size_t limit) {
   return parseJsonObject(readJournalFile(path, limit), kSmallFileLimit);
 }
 
+// A listed journal file: the listing's attributes stand for the path's, so a
+// load of many entries looks each path up once, to open it.
+nlohmann::json readListedJson(const std::string& dir, const ListedFile& listed, std::size_t limit) {
+  return parseJsonObject(readListedJournalFile(dir + "\\" + listed.name, listed.attributes, limit),
+                         kSmallFileLimit);
+}
+
 std::vector<std::string> sortedList(const std::string& dir, const std::string& pattern) {
   std::vector<std::string> names = listFiles(dir, pattern);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<ListedFile> sortedEntries(const std::string& dir, const std::string& pattern) {
+  std::vector<ListedFile> entries = listFileEntries(dir, pattern);
+  std::sort(entries.begin(), entries.end(),
+            [](const ListedFile& a, const ListedFile& b) { return a.name < b.name; });
+  return entries;
 }
 
 bool isSideFile(const std::string& name, const char* errorPattern) {
@@ -56,15 +70,13 @@ bool checked(const LoadFailureSink* sink, const std::string& culprit, Checks&& c
 }
 
 void loadExecutions(NativeSpool& spool, const LoadFailureSink* sink) {
-  const std::vector<std::string> names = sortedList(spool.spool_dir, "e-*.json");
-  for (std::size_t i = 0; i < names.size(); ++i) {
+  const std::vector<ListedFile> entries = sortedEntries(spool.spool_dir, "e-*.json");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
     spool.checkStop();
-    const bool ok = checked(sink, names[i], [&] {
+    const bool ok = checked(sink, entries[i].name, [&] {
       const std::uint64_t sequence = i + 1;
-      if (names[i] != "e-" + sequenceDigits(sequence) + ".json") fail("EXECUTION_SEQUENCE_GAP");
-      const std::string filePath = spool.path(names[i]);
-      requirePathKind(filePath, false);
-      const nlohmann::json entry = readJson(filePath, kSmallFileLimit);
+      if (entries[i].name != "e-" + sequenceDigits(sequence) + ".json") fail("EXECUTION_SEQUENCE_GAP");
+      const nlohmann::json entry = readListedJson(spool.spool_dir, entries[i], kSmallFileLimit);
       const nlohmann::json derived = verifyExecutionEntry(spool.settings, spool.digest, entry, sequence);
       const auto observation = entry.find("observation");
 
@@ -108,13 +120,13 @@ void loadHighWater(NativeSpool& spool, const LoadFailureSink* sink) {
 }
 
 void loadMarkers(NativeSpool& spool, const LoadFailureSink* sink) {
-  for (const std::string& name : listFiles(spool.spool_dir, "o-*.json")) {
+  for (const ListedFile& listed : listFileEntries(spool.spool_dir, "o-*.json")) {
+    const std::string& name = listed.name;
     spool.checkStop();
     checked(sink, name, [&] {
       if (!fullMatch(name, "o-[a-f0-9]{64}\\.json")) fail("OBSERVATION_CORRUPT");
-      const std::string filePath = spool.path(name);
-      requirePathKind(filePath, false);
-      spool.observations.emplace(name.substr(2, 64), verifyObservationMarker(readJson(filePath, kMarkerLimit)));
+      spool.observations.emplace(name.substr(2, 64),
+                                 verifyObservationMarker(readListedJson(spool.spool_dir, listed, kMarkerLimit)));
     });
   }
 }
@@ -169,7 +181,8 @@ void loadBatches(NativeSpool& spool, const LoadFailureSink* sink) {
 }
 
 void loadNotes(NativeSpool& spool, const LoadFailureSink* sink) {
-  for (const std::string& name : sortedList(spool.spool_dir, "n-*.json")) {
+  for (const ListedFile& listed : sortedEntries(spool.spool_dir, "n-*.json")) {
+    const std::string& name = listed.name;
     if (isSideFile(name, "n-[a-f0-9]{64}\\.json\\.error\\.json")) continue;
     spool.checkStop();
     std::string culprit = name;
@@ -177,7 +190,7 @@ void loadNotes(NativeSpool& spool, const LoadFailureSink* sink) {
       if (!fullMatch(name, "n-[a-f0-9]{64}\\.json")) fail("NOTE_CORRUPT");
       spool.note_ids.insert(name.substr(2, 64));
       const std::string filePath = spool.path(name);
-      NoteEntry note = readNoteRequest(spool.digest, readJson(filePath, kSmallFileLimit));
+      NoteEntry note = readNoteRequest(spool.digest, readListedJson(spool.spool_dir, listed, kSmallFileLimit));
       note.path = filePath;
       const std::string receiptPath = filePath + ".receipt.json";
       if (pathExists(receiptPath)) {

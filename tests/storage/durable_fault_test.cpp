@@ -69,7 +69,9 @@ TEST(DurableFaults, EveryFailingCallLeavesOldOrNewContent) {
         SCOPED_TRACE(std::string(op.name) + (persistent ? " persistent" : " once") + " N=" + std::to_string(n));
         qbtest::ScratchDir dir("fault");
         const std::string target = dir.file("record.json");
-        if (op.oldContent) ASSERT_TRUE(qbtest::writeBytes(target, op.oldContent));
+        if (op.oldContent) {
+          ASSERT_TRUE(qbtest::writeBytes(target, op.oldContent));
+        }
 
         FaultFileApi faults;
         faults.failAt(n, ERROR_DISK_FULL, persistent);

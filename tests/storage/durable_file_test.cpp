@@ -48,7 +48,9 @@ TEST(PublishOnce, ExistingTargetIsLeftAloneWithItsTemporary) {
     ScratchDir dir("publish-existing");
     const std::string target = dir.file("a.json");
     ASSERT_TRUE(writeBytes(target, "first"));
-    if (c.leftoverTmp) ASSERT_TRUE(writeBytes(target + ".tmp", "stale temporary"));
+    if (c.leftoverTmp) {
+      ASSERT_TRUE(writeBytes(target + ".tmp", "stale temporary"));
+    }
     EXPECT_FALSE(qbsync::publishOnce(target, "second"));
     EXPECT_EQ(readBytes(target), "first");
     EXPECT_EQ(readBytes(target + ".tmp"), c.leftoverTmp ? "stale temporary" : "<missing>");
@@ -235,6 +237,44 @@ TEST(ReadJournalFile, PathKindIsCheckedBeforeReadingAndLimitAfter) {
       EXPECT_EQ(qbsync::readJournalFile(path, c.limit), "0123456789");
     }
     if (std::string(c.file) != "e.json") {
+      EXPECT_EQ(counter.calls(FileOp::CreateFileA), 0u) << "opened before check";
+    }
+  }
+}
+
+TEST(ReadListedJournalFile, TheListingsAttributesDecideWithoutASecondLookup) {
+  ScratchDir dir("journal-listed");
+  ASSERT_TRUE(writeBytes(dir.file("e.json"), "0123456789"));
+  ASSERT_TRUE(CreateDirectoryA(dir.file("sub").c_str(), nullptr));
+  const std::vector<qbsync::ListedFile> listed = qbsync::listFileEntries(dir.path(), "*");
+  ASSERT_EQ(listed.size(), 1u);  // the directory is not listed
+  EXPECT_EQ(listed[0].name, "e.json");
+  const DWORD plain = listed[0].attributes;
+  EXPECT_EQ(plain & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), 0u);
+  const struct {
+    const char* name;
+    DWORD attributes;
+    std::size_t limit;
+    const char* error;
+  } cases[] = {
+      {"plain", plain, 10, nullptr},
+      {"over limit", plain, 9, "JOURNAL_FILE_LIMIT"},
+      {"reparse point", plain | FILE_ATTRIBUTE_REPARSE_POINT, 100, "JOURNAL_PATH_UNAVAILABLE"},
+      {"directory", FILE_ATTRIBUTE_DIRECTORY, 100, "JOURNAL_PATH_UNAVAILABLE"},
+      {"invalid", INVALID_FILE_ATTRIBUTES, 100, "JOURNAL_PATH_UNAVAILABLE"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FaultFileApi counter;
+    FileApiOverride use(counter);
+    const std::string path = dir.file("e.json");
+    if (c.error) {
+      EXPECT_EQ(errorOf([&] { qbsync::readListedJournalFile(path, c.attributes, c.limit); }), c.error);
+    } else {
+      EXPECT_EQ(qbsync::readListedJournalFile(path, c.attributes, c.limit), "0123456789");
+    }
+    EXPECT_EQ(counter.calls(FileOp::GetFileAttributesA), 0u);
+    if (std::string(c.name) != "plain" && std::string(c.name) != "over limit") {
       EXPECT_EQ(counter.calls(FileOp::CreateFileA), 0u) << "opened before check";
     }
   }
