@@ -45,7 +45,8 @@ scenario = {
               "security_kind": 1, "trade_service": "Simulated",
               "symbol_details": {"tick_size": 0.25, "value_per_tick": 12.5, "contract_size": 50,
                                  "display_multiplier": 1, "last_trading_date": "2025-06-20 00:00:00"},
-              "start_time": start.strftime("%Y-%m-%d %H:%M:%S"), "call_clock": True},
+              "start_time": start.strftime("%Y-%m-%d %H:%M:%S"), "call_clock": True,
+              "poll_baseline": True},
     "default_wait_ms": 250,
     "steps": steps,
 }

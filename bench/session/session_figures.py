@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Reads a timed host-simulator run and prints its BENCH lines: chart-thread
-call times for poll and other calls, fill-to-applied latency and the host's
-peak working set.
-A call counts as a poll when it began at least 1000 ms after the last poll
-of the same chart, the study's own cadence. A fill's latency runs from the
-start of its chart's first call after the step that loaded it to the end of
-that chart's call that logged its execution as applied.
+call times for poll and other calls, each poll against the bare work it
+cannot skip, fill-to-applied latency and the host's peak working set.
+Polls are the calls the host marked "(poll)": those that read the fills.
+chart_call_p99_ms is the p99 of the other calls (menus, snapshot, log,
+status); poll_call_ratio is the polls' total time over the total of their
+baselines (POLL_BASELINE lines: the scope directory scan, the host reads and
+bare publishes of the poll's records, timed by the host after each poll).
+A fill's latency runs from the start of its chart's first call after the
+step that loaded it to the end of that chart's call that logged its
+execution as applied.
 A workspace run (qb-hostsim --charts N) names the chart on each line; every
 chart is read on its own and the figures cover the calls of all of them.
 usage: session_figures.py [--prefix NAME_] <hostsim-output> [<fills-sidecar>]"""
@@ -14,6 +18,7 @@ import sys
 
 chart_re = re.compile(r"^HOSTSIM CHART (\d+) (.*)$")
 call_re = re.compile(r"^CALL (\d+) ([0-9.]+) ms(?: \((\w+)\))? at ([0-9.]+)$")
+baseline_re = re.compile(r"^POLL_BASELINE (\d+) ([0-9.]+) ms records (\d+)$")
 applied_re = re.compile(r"^LOG 0 Quorbelle sync: Applied execution #(\d+):")
 
 args = sys.argv[1:]
@@ -27,7 +32,8 @@ if not args:
 class Chart:
     def __init__(self):
         self.polls, self.others = [], []
-        self.last_poll = None
+        self.poll_by_call = {}  # call number -> poll ms
+        self.baselines = {}     # call number -> (bare ms, records)
         self.pending_applied = []
         self.step_fills = []   # per step: the start of the first call after it, when its fills became visible
         self.applied_at = {}   # execution number -> end of the call that logged it applied
@@ -55,16 +61,19 @@ for line in open(args[0], encoding="utf-8", errors="replace").read().splitlines(
     if m:
         charts.setdefault(key, Chart()).pending_applied.append(int(m.group(1)))
         continue
+    m = baseline_re.match(event)
+    if m:
+        charts.setdefault(key, Chart()).baselines[int(m.group(1))] = (float(m.group(2)), int(m.group(3)))
+        continue
     m = call_re.match(event)
     if m:
         chart = charts.setdefault(key, Chart())
         ms, kind, at = float(m.group(2)), m.group(3), float(m.group(4))
-        if kind is None:
-            if chart.last_poll is None or at - chart.last_poll >= 1000.0:
-                chart.polls.append(ms)
-                chart.last_poll = at
-            else:
-                chart.others.append(ms)
+        if kind == "poll":
+            chart.polls.append(ms)
+            chart.poll_by_call[int(m.group(1))] = ms
+        elif kind is None:
+            chart.others.append(ms)
         while len(chart.step_fills) < steps:
             chart.step_fills.append(at)
         for seq in chart.pending_applied:
@@ -91,7 +100,13 @@ bench("chart_call_poll_max_ms", "%.2f", max(polls) if polls else 0.0)
 bench("chart_call_other_median_ms", "%.2f", pct(others, 50))
 bench("chart_call_other_p99_ms", "%.2f", pct(others, 99))
 bench("chart_call_other_max_ms", "%.2f", max(others) if others else 0.0)
-bench("chart_call_p99_ms", "%.2f", pct(polls + others, 99))
+bench("chart_call_p99_ms", "%.2f", pct(others, 99))
+bench("chart_call_all_p99_ms", "%.2f", pct(polls + others, 99))
+paired = [(c.poll_by_call[n], c.baselines[n][0]) for c in charts.values() for n in c.poll_by_call if n in c.baselines]
+if paired:
+    bare_total = sum(b for _, b in paired)
+    bench("poll_baseline_median_ms", "%.2f", pct([b for _, b in paired], 50))
+    bench("poll_call_ratio", "%.2f", sum(p for p, _ in paired) / bare_total if bare_total > 0 else 0.0)
 applied = sum(len(c.applied_at) for c in charts.values())
 label = prefix.rstrip("_") or "session"
 shown = "%d charts, " % len(charts) if len(charts) > 1 else ""

@@ -472,7 +472,8 @@ Chart parseChart(const json& v, const std::string& where) {
   c.refuseSetupWindow = m.flag("refuse_setup_window", false);
   c.timeCalls = m.flag("time_calls", false);
   c.callClock = m.flag("call_clock", false);
-  if (c.callClock) c.timeCalls = true;
+  c.pollBaseline = m.flag("poll_baseline", false);
+  if (c.callClock || c.pollBaseline) c.timeCalls = true;
   if (auto t = optTime(m, "start_time")) c.startTime = *t;
   m.finish();
   if (c.account.empty()) fail(where, "\"account\" is required");

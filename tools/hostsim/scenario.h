@@ -126,6 +126,7 @@ struct Chart {
   bool refuseSetupWindow = false; // the host vetoes the creation of the study's setup window
   bool timeCalls = false;         // print how long each study call took
   bool callClock = false;         // with timeCalls: also when each call began
+  bool pollBaseline = false;      // with timeCalls: the bare work of each poll, timed after it
   HostDateTime startTime = 0;     // chart-local time of the first step
 };
 

@@ -282,17 +282,19 @@ void SimHost::call(StudyFunction study, bool defaults, bool final) {
   host_.isDefaultsCall = defaults ? 1 : 0;
   host_.isFinalCall = final ? 1 : 0;
   ++calls_;
+  const std::int64_t fillTotalReads = fillTotalReads_;
   LARGE_INTEGER frequency{}, before{}, after{};
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&before);
   study(&host_);
   QueryPerformanceCounter(&after);
+  const bool poll = !defaults && !final && fillTotalReads_ != fillTotalReads;
   if (chart_.timeCalls) {
     const double ms = static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 /
                       static_cast<double>(frequency.QuadPart);
     char text[96];
     std::snprintf(text, sizeof text, "%lld %.1f ms%s", static_cast<long long>(calls_), ms,
-                  defaults ? " (declaration)" : final ? " (final)" : "");
+                  defaults ? " (declaration)" : final ? " (final)" : poll ? " (poll)" : "");
     std::string shown = text;
     if (chart_.callClock) {
       // Milliseconds since the host's first call, so a reader can tell which
@@ -305,6 +307,12 @@ void SimHost::call(StudyFunction study, bool defaults, bool final) {
       shown += text;
     }
     line("CALL", shown);
+    PollBaseline::Result bare;
+    if (poll && chart_.pollBaseline && baseline_.measure(host_, bare)) {
+      std::snprintf(text, sizeof text, "%lld %.2f ms records %zu", static_cast<long long>(calls_), bare.ms,
+                    bare.records);
+      line("POLL_BASELINE", text);
+    }
   }
   host_.isDefaultsCall = 0;
   host_.isFinalCall = 0;
@@ -428,6 +436,7 @@ void SimHost::logMessage(StudyHost* host, const char* text, int32_t flag) {
   const std::string message = text ? text : "";
   h.log_.push_back(message);
   h.line("LOG", std::to_string(flag) + " " + message);
+  if (h.chart_.pollBaseline) h.baseline_.noteLog(message);
 }
 
 int32_t SimHost::addMenuEntry(StudyHost* host, int32_t chartId, const char* label) {
@@ -446,7 +455,11 @@ void SimHost::dropMenuEntry(StudyHost* host, int32_t chartId, int32_t id) {
 
 const char* SimHost::dataFolder(StudyHost* host) { return self(host).chart_.dataFolder.c_str(); }
 
-int32_t SimHost::fillTotal(StudyHost* host) { return static_cast<int32_t>(self(host).fills_.size()); }
+int32_t SimHost::fillTotal(StudyHost* host) {
+  SimHost& h = self(host);
+  ++h.fillTotalReads_;
+  return static_cast<int32_t>(h.fills_.size());
+}
 
 int32_t SimHost::fillRecord(StudyHost* host, int32_t index, HostFillRecord* out) {
   auto& fills = self(host).fills_;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "poll_baseline.h"
 #include "scenario.h"
 #include "study/study_host.h"
 #include "time_zones.h"
@@ -126,6 +127,9 @@ class SimHost {
   HostDateTime now_ = 0;
   std::int64_t calls_ = 0;
   std::uint32_t renders_ = 0;
+  // Reads of the fill total: a call that makes one ran the collector's poll.
+  std::int64_t fillTotalReads_ = 0;
+  PollBaseline baseline_;
 
   std::string displayName_;
   std::map<std::int32_t, Input> inputs_;

@@ -107,6 +107,28 @@ echo "exit $?" >>"$out"
 expect "$out" "exit 2"
 expect_not "$out" "HOSTSIM DLL"
 
+# Polls and their baselines: a call that reads the fills is marked a poll;
+# with poll_baseline the host times the bare work after it, publishing bare
+# copies of the records the poll wrote (then removing them).
+cat >"$work/baseline.json" <<'JSON'
+{"chart": {"account": "Sim1", "trade_symbol": "ESM25", "poll_baseline": true},
+ "steps": [{"label": "two", "fills": [{"execution_id": "r1", "note": "record"}, {"execution_id": "r2", "note": "record"}]},
+           {"label": "quiet", "inputs": {"0": 0}},
+           {"label": "one", "inputs": {"0": 1}, "fills": [{"execution_id": "r3", "note": "record"}]}]}
+JSON
+rm -rf "$work/data/probe-scope"
+out=$work/baseline.out
+"$wine_run" "$hostsim" play "$probe" "$work/baseline.json" --data-folder "$work/data" >"$out" 2>&1
+echo "exit $?" >>"$out"
+expect "$out" "exit 0"
+grep -qE '^HOSTSIM CALL 2 [0-9.]+ ms \(poll\)$' "$out" || { echo "MISSING: call 2 as a poll"; failures=$((failures + 1)); }
+grep -qE '^HOSTSIM POLL_BASELINE 2 [0-9.]+ ms records 2$' "$out" || { echo "MISSING: baseline of call 2"; failures=$((failures + 1)); }
+grep -qE '^HOSTSIM CALL 3 [0-9.]+ ms$' "$out" || { echo "MISSING: call 3 not a poll"; failures=$((failures + 1)); }
+expect_not "$out" "HOSTSIM POLL_BASELINE 3 "
+grep -qE '^HOSTSIM POLL_BASELINE 4 [0-9.]+ ms records 1$' "$out" || { echo "MISSING: baseline of call 4"; failures=$((failures + 1)); }
+left=$(ls "$work/data/probe-scope" | tr '\n' ' ')
+[[ $left == "$(printf '%064d.json %064d.json %064d.json ' 0 1 2)" ]] || { echo "scope holds: $left"; failures=$((failures + 1)); }
+
 # Scenario and argument errors end before the library is loaded.
 printf '{"chart":{"account":"A","trade_symbol":"ES"},"steps":[{"menu":1}]}' >"$work/bad.json"
 out=$work/bad.out

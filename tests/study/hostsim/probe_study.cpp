@@ -1,6 +1,8 @@
 // A probe study for testing the host simulator itself: it logs what the host
 // hands it through each StudyHost member, so a test can compare that with
 // the scenario. Not the product; the product's own tests load QuorbelleSync.
+#include <windows.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -29,6 +31,21 @@ std::string timeText(HostDateTime t) {
 
 void log(StudyHost* h, const std::string& text) { h->logMessage(h, text.c_str(), 0); }
 
+// Where the probe writes records for fills noted "record", as the collector
+// writes them into its scope directory.
+std::string scopeDir(StudyHost* h) { return std::string(h->dataFolder(h)) + "\\probe-scope"; }
+
+void writeRecord(StudyHost* h, int32_t index) {
+  char name[80];
+  std::snprintf(name, sizeof name, "\\%064d.json", static_cast<int>(index));
+  HANDLE f = CreateFileA((scopeDir(h) + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;  // written by an earlier call
+  const std::string bytes = "{\"record\":" + std::to_string(index) + "}";
+  DWORD written = 0;
+  WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(f);
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) const char* scdll_DLLName() { return "Probe"; }
@@ -54,6 +71,8 @@ extern "C" __declspec(dllexport) void scsf_QuorbelleApiSyncCollector(StudyHost* 
     h->addMenuEntry(h, h->chartId, "Probe menu");
     log(h, std::string("chart ") + h->accountText + " " + h->tradeSymbolText + " zone " + h->chartZoneName(h, h->chartId) +
                " data " + h->dataFolder(h));
+    CreateDirectoryA(scopeDir(h).c_str(), nullptr);
+    log(h, "Quorbelle collector outbox: " + scopeDir(h));
   }
   if (h->menuPick) log(h, "menu " + std::to_string(h->menuPick));
   if (h->keyPressed) log(h, "key " + std::to_string(h->keyPressed) + " ctrl " + std::to_string(h->ctrlHeld) + " shift " + std::to_string(h->shiftHeld));
@@ -62,7 +81,8 @@ extern "C" __declspec(dllexport) void scsf_QuorbelleApiSyncCollector(StudyHost* 
   const StudyInput* in2 = h->inputSlot(h, 2);
   log(h, "inputs " + std::to_string(in0->integerValue) + " " + std::to_string(in1->integerValue) + " [" + in2->text + "]");
   h->setInputText(h, 2, ("call " + std::to_string(calls)).c_str());
-  for (int32_t i = 0; i < h->fillTotal(h); ++i) {
+  // With Flag off the call reads no fills, as the study's calls between polls.
+  for (int32_t i = 0; in0->integerValue != 0 && i < h->fillTotal(h); ++i) {
     HostFillRecord f{};
     if (!h->fillRecord(h, i, &f)) {
       log(h, "fill " + std::to_string(i) + " loading");
@@ -74,6 +94,7 @@ extern "C" __declspec(dllexport) void scsf_QuorbelleApiSyncCollector(StudyHost* 
                   f.serviceExecutionId, timeText(f.fillTime).c_str(),
                   timeText(h->shiftTimeZone(h, f.fillTime, "UTC+00")).c_str());
     log(h, buf);
+    if (std::string(f.note) == "record") writeRecord(h, i);
     if (std::string(f.note) == "capture") {
       const std::string path = std::string(h->dataFolder(h)) + "\\probe-" + std::to_string(i) + ".png";
       log(h, "capture " + std::to_string(h->captureChartImage(h, h->chartId, path.c_str(), 0, 0, 0)));
