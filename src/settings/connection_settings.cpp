@@ -210,6 +210,12 @@ std::string connectionFingerprint(const ConnectionSettings& settings, std::strin
 }
 
 std::string outboxScopeKey(const ConnectionSettings& settings) {
+  return outboxScopeKeyOf(outboxScopeText(settings));
+}
+
+std::string outboxScopeKeyOf(const std::string& scopeText) { return sha256Hex(scopeText).substr(0, 16); }
+
+std::string outboxScopeText(const ConnectionSettings& settings) {
   json scope = json::object();
   scope["origin"] = settings.origin;
   scope["email"] = settings.email;
@@ -219,7 +225,7 @@ std::string outboxScopeKey(const ConnectionSettings& settings) {
   scope["session_id"] = settings.session_id;
   scope["simulation"] = settings.simulation;
   scope["replay"] = settings.replay;
-  return sha256Hex(scope.dump()).substr(0, 16);
+  return scope.dump();
 }
 
 }  // namespace qbsync

@@ -100,6 +100,13 @@ std::string connectionFingerprint(const ConnectionSettings& settings, std::strin
 // Throws nlohmann::json::type_error for text that is not valid UTF-8.
 std::string outboxScopeKey(const ConnectionSettings& settings);
 
+// The text outboxScopeKey digests: equal texts give equal keys, so a caller
+// that needs the key often can keep it for the text it was made from.
+std::string outboxScopeText(const ConnectionSettings& settings);
+
+// The key of a text outboxScopeText returned.
+std::string outboxScopeKeyOf(const std::string& scopeText);
+
 }  // namespace qbsync
 
 #endif

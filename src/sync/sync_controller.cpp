@@ -188,8 +188,23 @@ CollectorSnapshot SyncController::collectorSnapshot() {
       scope_outbox_dir_.clear();
       restart_pending_ = false;
     }
-    s.outboxRoot = sync_root_ + "\\outbox\\" + outboxScopeKey(settings_);
-    ensureDirectory(s.outboxRoot);
+    // The key is a digest, and each digest acquires a CryptoAPI context (a
+    // dozen registry reads); the snapshot is taken on every chart call, so
+    // the key is kept for the scope text it was made from.
+    const std::string scopeText = outboxScopeText(settings_);
+    if (scopeText != outbox_scope_text_) {
+      outbox_scope_key_ = outboxScopeKeyOf(scopeText);
+      outbox_scope_text_ = scopeText;
+    }
+    s.outboxRoot = sync_root_ + "\\outbox\\" + outbox_scope_key_;
+    // Created once per root rather than on every call: the snapshot is taken
+    // on every chart call, and a file-system call there can wait behind the
+    // sender's flushes. A collector state re-validates and re-creates the
+    // root whenever it is built, so a root removed meanwhile comes back then.
+    if (s.outboxRoot != ensured_outbox_root_) {
+      ensureDirectory(s.outboxRoot);
+      ensured_outbox_root_ = s.outboxRoot;
+    }
     s.collectionActive = allow_sync_input_ && settings_.enabled && startup_error_.empty() &&
                          final_sender_status_.empty() && !senderStoppedByItselfLocked();
     s.syncNotes = settings_.sync_notes;
