@@ -153,8 +153,21 @@ void SimHost::refreshView(Input& input) {
 }
 
 void SimHost::line(const std::string& kind, const std::string& text) {
-  std::fprintf(out_, "HOSTSIM %s%s %s\n", tag_.c_str(), kind.c_str(), oneLine(text).c_str());
+  const std::string shown = "HOSTSIM " + tag_ + kind + " " + oneLine(text) + "\n";
+  if (deferLines_) {
+    pendingLines_ += shown;
+    return;
+  }
+  std::fwrite(shown.data(), 1, shown.size(), out_);
   std::fflush(out_);
+}
+
+void SimHost::writePendingLines() {
+  deferLines_ = false;
+  if (pendingLines_.empty()) return;
+  std::fwrite(pendingLines_.data(), 1, pendingLines_.size(), out_);
+  std::fflush(out_);
+  pendingLines_.clear();
 }
 
 std::string SimHost::tradeSymbol() const { return chart_.tradeSymbol.empty() ? chart_.chartSymbol : chart_.tradeSymbol; }
@@ -285,9 +298,14 @@ void SimHost::call(StudyFunction study, bool defaults, bool final) {
   const std::int64_t fillTotalReads = fillTotalReads_;
   LARGE_INTEGER frequency{}, before{}, after{};
   QueryPerformanceFrequency(&frequency);
+  // A timed call's lines are written after it: a real host's message log is
+  // an append in memory, while writing and flushing each line to the console
+  // would be counted as the study's time.
+  deferLines_ = chart_.timeCalls;
   QueryPerformanceCounter(&before);
   study(&host_);
   QueryPerformanceCounter(&after);
+  writePendingLines();
   const bool poll = !defaults && !final && fillTotalReads_ != fillTotalReads;
   if (chart_.timeCalls) {
     const double ms = static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 /

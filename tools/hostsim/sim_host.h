@@ -88,6 +88,7 @@ class SimHost {
   void refreshChart();
   void refreshView(Input& input);
   void line(const std::string& kind, const std::string& text);
+  void writePendingLines();
   std::string tradeSymbol() const;
   HostDateTime fillTime(const TimeSpec& t);
 
@@ -130,6 +131,9 @@ class SimHost {
   // Reads of the fill total: a call that makes one ran the collector's poll.
   std::int64_t fillTotalReads_ = 0;
   PollBaseline baseline_;
+  // While a timed call runs, its lines wait here (see call()).
+  bool deferLines_ = false;
+  std::string pendingLines_;
 
   std::string displayName_;
   std::map<std::int32_t, Input> inputs_;
