@@ -123,7 +123,7 @@ qbsync::FillPhaseInputs pollInputs(BenchHost& h) {
 // One poll from the outbox scan on (the study's steps 24 to 27 without captures).
 std::size_t poll(BenchHost& h, qbsync::CollectorState& state) {
   const std::size_t before = state.knownNames.size();
-  state.outboxSize = qbsync::directorySize(state.outboxDir);
+  state.scanOutbox();
   if (state.outboxSize >= state.budget) throw std::runtime_error("budget reached");
   qbsync::runFillPhase(h.host, state, pollInputs(h));
   return state.knownNames.size() - before;

@@ -4,12 +4,24 @@
 
 #include "collector/collector_lock.h"
 #include "collector/json_quote.h"
+#include "storage/durable_file.h"
 
 namespace qbsync {
 
 CollectorState::~CollectorState() { closeCollectorLock(*this); }
 
 bool CollectorState::lockHeld() const { return lockHandle != nullptr && lockHandle != INVALID_HANDLE_VALUE; }
+
+void CollectorState::scanOutbox() {
+  if (knownNamesComplete) {
+    outboxSize = directorySize(outboxDir);
+    return;
+  }
+  // The first scan names every record already on disk, so the phases after
+  // it never look a recorded name up again.
+  outboxSize = directorySize(outboxDir, [this](const char* name) { knownNames.insert(name); });
+  knownNamesComplete = true;
+}
 
 std::string sourceFragment(const std::string& account, const std::string& symbol, const std::string& sessionId,
                            bool simulation, bool replay) {

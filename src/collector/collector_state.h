@@ -25,6 +25,11 @@ class CollectorState {
   void* lockHandle = nullptr;  // HANDLE of collector.lock; null or INVALID when not held
   bool lockHeld() const;
 
+  // The poll's scan of outboxDir into outboxSize. The state's first scan also
+  // puts every file name into knownNames and sets knownNamesComplete. Throws
+  // directorySize's texts.
+  void scanOutbox();
+
   std::string scopeIdentity;    // source fragment + "|" + raw input 1 text
   std::string outboxDir;        // scope outbox directory
   std::string scopeDigest;      // sha256Hex of the source fragment
@@ -39,6 +44,10 @@ class CollectorState {
 
   std::map<std::string, std::string> orderFragments;      // internal order id -> fragment
   std::set<std::string> knownNames;                       // record names known to exist
+  // Set once the state's first directory scan put every file name into
+  // knownNames: records are written only by this state (it holds the
+  // collector lock), so from then on a name it does not know is not on disk.
+  bool knownNamesComplete = false;
   std::map<std::string, std::uint64_t> captureSizes;      // capture id -> PNG size last poll
 };
 

@@ -12,7 +12,10 @@ bool writeEventRecord(CollectorState& state, const std::string& eventId, const s
                       const std::string& extension) {
   const std::string key = eventId + extension;
   const std::string path = state.outboxDir + "\\" + key;
-  if (state.knownNames.count(key) != 0 || pathExists(path)) {
+  // Once the names are complete an unknown name needs no lookup (publishOnce
+  // still refuses a file that is there): an already-recorded fill costs a
+  // search in memory, even in the first poll after a restart.
+  if (state.knownNames.count(key) != 0 || (!state.knownNamesComplete && pathExists(path))) {
     state.knownNames.insert(key);
     return false;
   }

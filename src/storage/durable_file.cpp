@@ -143,7 +143,7 @@ void replaceFile(const std::string& path, std::string_view content) {
   }
 }
 
-std::uint64_t directorySize(const std::string& dir) {
+std::uint64_t directorySize(const std::string& dir, const std::function<void(const char* name)>& eachFile) {
   WIN32_FIND_DATAA data;
   FindHandle find(fileApi().findFirstFileA((dir + "\\*").c_str(), &data));
   if (!find.valid()) fail(storage_text::kScanStart);
@@ -151,6 +151,7 @@ std::uint64_t directorySize(const std::string& dir) {
   do {
     if (!isDirectory(data)) {
       total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      if (eachFile) eachFile(data.cFileName);
     }
   } while (fileApi().findNextFileA(find.get(), &data));
   if (GetLastError() != ERROR_NO_MORE_FILES) fail(storage_text::kScanFailed);

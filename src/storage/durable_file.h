@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,9 +52,11 @@ void requirePathKind(const std::string& path, bool directoryExpected);
 // Replaces path as a whole. "JOURNAL_WRITE_FAILED", "JOURNAL_COMMIT_FAILED".
 void replaceFile(const std::string& path, std::string_view content);
 
-// Sum of the sizes of the plain files directly in dir.
+// Sum of the sizes of the plain files directly in dir; `eachFile`, when
+// given, is called with the name of each of them.
 // "Cannot enumerate outbox directory.", "Outbox directory scan failed.".
-std::uint64_t directorySize(const std::string& dir);
+std::uint64_t directorySize(const std::string& dir,
+                            const std::function<void(const char* name)>& eachFile = {});
 
 // Names of the plain files in dir matching a wildcard pattern, in system order.
 // "Cannot enumerate pending capture files." when listing cannot start.

@@ -264,7 +264,7 @@ void collect(StudyHost& host, SyncController& c, const CollectorSnapshot& snapsh
   state.polledOnce = true;
 
   state.budget = static_cast<std::uint64_t>(std::max<std::int32_t>(inputInteger(host, kInputMaxOutboxMib), 0)) * kMiB;
-  state.outboxSize = directorySize(state.outboxDir);
+  state.scanOutbox();
   if (state.outboxSize >= state.budget) {
     throw std::runtime_error(
         "Retained outbox budget reached. Collection paused; increase capacity or archive the entire completed "

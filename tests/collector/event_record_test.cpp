@@ -94,6 +94,33 @@ TEST_F(EventRecordTest, KnownNameIsNotWrittenAgainEvenWhenTheFileIsGone) {
   EXPECT_FALSE(exists(file(kId + ".json")));
 }
 
+// A restarted host's first poll looked up every recorded fill's file one by
+// one although its own scan had just listed the directory.
+TEST_F(EventRecordTest, AfterTheFirstScanRecordedNamesCostNoFileAccess) {
+  ASSERT_TRUE(writeEventRecord(state_, kId, noteBody("first"), ".json"));
+  qbsync::CollectorState restarted;
+  restarted.sourceFragment = state_.sourceFragment;
+  restarted.scopeDigest = state_.scopeDigest;
+  restarted.outboxDir = state_.outboxDir;
+  restarted.budget = state_.budget;
+  restarted.scanOutbox();
+  EXPECT_TRUE(restarted.knownNamesComplete);
+  EXPECT_EQ(restarted.outboxSize, state_.outboxSize);
+
+  FaultFileApi counter;
+  FileApiOverride use(counter);
+  EXPECT_FALSE(writeEventRecord(restarted, kId, noteBody("again"), ".json"));
+  EXPECT_EQ(counter.calls(FileOp::GetFileAttributesA) + counter.calls(FileOp::CreateFileA), 0u);
+  // A new name is published with one existence check, publishOnce's own.
+  const std::string other(64, 'c');
+  EXPECT_TRUE(writeEventRecord(restarted, other, noteBody("new"), ".json"));
+  EXPECT_EQ(counter.calls(FileOp::GetFileAttributesA), 1u);
+  // A file that appeared behind the state's back is still never replaced.
+  ASSERT_TRUE(writeBytes(file(std::string(64, 'd') + ".json"), "foreign"));
+  EXPECT_FALSE(writeEventRecord(restarted, std::string(64, 'd'), noteBody("mine"), ".json"));
+  EXPECT_EQ(readBytes(file(std::string(64, 'd') + ".json")), "foreign");
+}
+
 TEST_F(EventRecordTest, RecordOfExactly64KiBIsWrittenOneByteMoreIsRefused) {
   const std::size_t overhead = (header(kId) + noteBody("") + "}\n").size();
   const std::string fits(qbsync::kMaxEventRecordBytes - overhead, 'n');
