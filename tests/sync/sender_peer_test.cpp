@@ -1,14 +1,17 @@
-// The sender's access proof over the real WinHTTP transport against the
-// journal-service peer: every refusal ends in its one final status after a
+// The sender over the real WinHTTP transport against the journal-service
+// peer. Access proof: every refusal ends in its one final status after a
 // single request, an unreachable or busy service is asked again after the
 // waits the sender owes it, and a service that recovers gets the saved
-// records. The test clock records the waits instead of sleeping them.
+// records. Batch delivery: each fault the peer injects ends in delivery after
+// retries or in one clear stop. The test clock records the waits instead of
+// sleeping them.
 // sender_peer_test.sh starts the peer and exports its port and state dir.
 #include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +28,8 @@
 
 #include "common/recording_clock.h"
 #include "common/temp_dir.h"
+#include "service/native_http.h"
+#include "storage/durable_file.h"
 #include "sync/native_sender.h"
 #include "sync/spool_fixture.h"
 
@@ -98,14 +103,15 @@ std::string httpDate(std::uint64_t fileTime) {
 struct SenderRun {
   explicit SenderRun(qbsync::ConnectionSettings s) : fx(std::move(s)) {}
 
-  void start(const std::string& secret) {
+  void start(const std::string& secret,
+             qbsync::TransportFactory factory = qbsync::nativeHttpTransportFactory()) {
     sender = std::make_unique<qbsync::NativeSender>(
         fx.settings, secret, fx.outbox,
         [this](const std::string& text, bool error) {
           std::lock_guard<std::mutex> guard(mutex);
           log.push_back((error ? "E " : "I ") + text);
         },
-        qbsync::nativeHttpTransportFactory());
+        std::move(factory));
   }
   // Waits (real time, bounded) until the predicate holds.
   static bool until(const std::function<bool()>& predicate) {
@@ -277,4 +283,147 @@ TEST(SenderPeer, AccessFailuresGiveTheirWaitsOrTheirFinalStatus) {
   }
 }
 
+// Every fault class the peer can inject into batch delivery ends in delivery
+// after retries, or in one clear stop with the saved records kept; never in a
+// receipt taken as applied for executions the peer did not store.
+TEST(SenderPeer, BatchFaultsEndInDeliveryOrInOneClearStop) {
+  enum class End { Delivers, Halts };
+  struct Case {
+    const char* name;
+    bool native;
+    std::uint64_t batchSize;
+    std::uint32_t deadlineMs;  // 0: the transport's own
+    std::string rules;
+    End end;
+    std::string finalStatus;
+    std::string logged;             // a line part the run must have logged
+    std::uint64_t minimumDelay = 0;  // the retry delay it logged is at least this long
+  };
+  const std::string nativeBatch = R"("match":{"method":"POST","path":"/api/sierrachart-sync/"})";
+  const std::string journalBatch = R"("match":{"method":"POST","path":"/api/v2/journal/execution-batches"})";
+  const std::string statusPoll = R"("match":{"method":"GET","path_prefix":"/api/v2/journal/execution-imports/"})";
+  const std::string rejected = "Import rejected (HTTP 422): INVALID_SIDE at executions[0].side. "
+                               "Saved records are retained; sync is stopped.";
+  const Case cases[] = {
+      {"native, 500 once", true, 5, 0, "{" + nativeBatch + R"(,"action":{"status":500}})", End::Delivers, "",
+       "Retrying executions #1-3"},
+      {"native, 429 with Retry-After", true, 5, 0, "{" + nativeBatch + R"(,"action":{"status":429,"retry_after":30}})",
+       End::Delivers, "", "Retrying executions #1-3", 30000},
+      {"native, dropped before it was processed", true, 5, 0,
+       "{" + nativeBatch + R"(,"action":{"drop":true,"process":false}})", End::Delivers, "", "Retrying executions #1-3"},
+      {"native, answer dropped after it was applied", true, 5, 0, "{" + nativeBatch + R"(,"action":{"drop":true}})",
+       End::Delivers, "", "Retrying executions #1-3"},
+      {"native, receipt not JSON", true, 5, 0, "{" + nativeBatch + R"(,"action":{"status":200,"body":"{not json"}})",
+       End::Halts, needsAttention("INVALID_JSON"), ""},
+      {"native, receipt for other bytes", true, 5, 0,
+       "{" + nativeBatch + R"(,"action":{"override":{"request_sha256":"00"}}})", End::Halts,
+       needsAttention("INVALID_IMPORT_RECEIPT"), ""},
+      {"native, an earlier batch's operation replayed", true, 1, 0,
+       "{" + nativeBatch + R"(,"times":0,"action":{"override":{"operation_id":"11111111-2222-4333-8444-555555555555"}}})",
+       End::Halts, needsAttention("REUSED_IMPORT_OPERATION"), "Applied execution #1:"},
+      {"journal, 503 with Retry-After", false, 5, 0,
+       "{" + journalBatch + R"(,"action":{"status":503,"retry_after":7}})", End::Delivers, "",
+       "Retrying executions #1-3", 7000},
+      {"journal, time-out after it was applied", false, 5, 1000,
+       "{" + journalBatch + R"(,"action":{"delay_ms":2500}})", End::Delivers, "", "Retrying executions #1-3"},
+      {"journal, status answer dropped", false, 5, 0, "{" + statusPoll + R"(,"action":{"drop":true}})",
+       End::Delivers, "", "Retrying executions #1-3"},
+      {"journal, waiting for an earlier sequence", false, 5, 0,
+       "{" + journalBatch +
+           R"(,"action":{"override":{"status":"waiting_for_sequence","application_error":{"code":"SOURCE_SEQUENCE_GAP"}}}})",
+       End::Delivers, "", "APPLICATION_PENDING_SOURCE_SEQUENCE_GAP"},
+      {"journal, rejected on the status poll", false, 5, 0,
+       "{" + statusPoll + R"(,"action":{"override":{"status":"rejected"}}})", End::Halts,
+       needsAttention("IMPORT_BLOCKED_RECONCILIATION_REQUIRED"), ""},
+      {"journal, blocked on submission", false, 5, 0, "{" + journalBatch + R"(,"action":{"override":{"status":"blocked"}}})",
+       End::Halts, needsAttention("IMPORT_BLOCKED_RECONCILIATION_REQUIRED"), ""},
+      {"journal, applied without a data version", false, 5, 0,
+       "{" + statusPoll + R"(,"times":0,"action":{"remove":["data_version"]}})", End::Halts,
+       needsAttention("INVALID_PUBLICATION_VERSION"), ""},
+      {"journal, projection only", false, 5, 0,
+       "{" + journalBatch + R"(,"action":{"override":{"projection_only":true}}})", End::Halts,
+       needsAttention("PROJECTION_ONLY_RECEIPT"), ""},
+      {"journal, receipt for another account", false, 5, 0,
+       "{" + journalBatch + R"(,"action":{"override":{"account_id":"00000000-1111-4222-8333-444444444444"}}})",
+       End::Halts, needsAttention("INVALID_IMPORT_RECEIPT"), ""},
+      {"journal, refused with an explanation", false, 5, 0,
+       "{" + journalBatch + R"(,"action":{"status":422,"error":{"code":"INVALID_SIDE","field":"executions[0].side"}}})",
+       End::Halts, rejected, ""},
+  };
+
+  const std::string executionsFile = stateFile("executions\\" + std::string(qbtest::kAccountId) + ".jsonl");
+  int caseNumber = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++caseNumber;
+    qbtest::RecordingClock caseClock;
+    qbtest::ScopedClock scoped(caseClock);
+    qbsync::ConnectionSettings settings = c.native ? qbtest::nativeSettings() : qbtest::journalSettings();
+    settings.origin = "http://127.0.0.1:" + env("QB_PEER_HTTP_PORT");
+    settings.allow_loopback_http = true;
+    settings.batch_size = c.batchSize;
+    // A stream and fills of its own: native streams are told apart by their
+    // source, journal streams by the spool's client instance.
+    settings.session_id = "batch-fault-" + std::to_string(caseNumber);
+    SenderRun run(settings);
+    for (int k = 1; k <= 3; ++k) {
+      run.fx.write(qbtest::fillRecord(run.fx.settings, 100 * caseNumber + k,
+                                      "2025-12-01T14:30:0" + std::to_string(k) + ".000000Z"));
+    }
+    script(c.name, c.rules);
+    const std::size_t storedBefore = fileLines(executionsFile).size();
+
+    qbsync::TransportFactory factory = qbsync::nativeHttpTransportFactory();
+    if (c.deadlineMs) {
+      factory = [ms = c.deadlineMs](const qbsync::ConnectionSettings& s, const std::string& secret,
+                                    const std::string& instance) -> std::shared_ptr<qbsync::ITransport> {
+        return std::make_shared<qbsync::NativeHttp>(s, secret, instance, ms);
+      };
+    }
+    run.start(kSecret, factory);
+    if (c.end == End::Delivers) {
+      ASSERT_TRUE(run.until([&] { return run.sender->statusText() == "Captured 3; applied 3; pending notes 0"; }))
+          << run.sender->statusText();
+    } else {
+      ASSERT_TRUE(run.until([&] { return run.sender->halted(); })) << run.sender->statusText();
+    }
+    run.sender->stopAndJoin();
+
+    const std::size_t stored = fileLines(executionsFile).size() - storedBefore;
+    const int applied = run.countContaining("I Applied execution #");
+    // What the sender took as applied, the peer stored, each once.
+    EXPECT_LE(applied, static_cast<int>(stored));
+    if (c.end == End::Delivers) {
+      EXPECT_EQ(stored, 3u);
+      EXPECT_EQ(applied, 3);
+      EXPECT_FALSE(run.sender->halted());
+      EXPECT_EQ(run.countContaining("Needs attention"), 0);
+    } else {
+      EXPECT_TRUE(run.sender->halted());
+      EXPECT_EQ(run.sender->statusText(), c.finalStatus);
+      EXPECT_EQ(run.count("E " + c.finalStatus), 1);
+      // The saved records stay: every execution entry is still in the spool.
+      EXPECT_EQ(qbsync::listFiles(run.fx.outbox + "\\native-sync", "e-*.json").size(), 3u);
+    }
+    if (!c.logged.empty()) {
+      EXPECT_GE(run.countContaining(c.logged), 1) << c.logged;
+    }
+    if (c.minimumDelay) {
+      // "Retrying <label> in <ms>ms; original request retained."
+      std::uint64_t delay = 0;
+      {
+        std::lock_guard<std::mutex> guard(run.mutex);
+        for (const std::string& line : run.log) {
+          const std::size_t in = line.rfind(" in ");
+          if (line.rfind("E Retrying ", 0) == 0 && in != std::string::npos) {
+            delay = std::max<std::uint64_t>(delay, std::stoull(line.substr(in + 4)));
+          }
+        }
+      }
+      EXPECT_GE(delay, c.minimumDelay);
+    }
+  }
+}
+
 }  // namespace
+
