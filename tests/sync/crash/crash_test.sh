@@ -8,7 +8,7 @@
 # QB_CRASH_SEED=<n>: replay the delays and fault scripts of a printed seed.
 # usage: crash_test.sh <build-dir>
 set -uo pipefail
-build=$1
+build=$(cd "$1" && pwd)
 root="$(cd "$(dirname "$0")/../../.." && pwd)"
 seed=${QB_CRASH_SEED:-$(( (RANDOM << 15) | RANDOM ))}
 kills=50
