@@ -13,11 +13,17 @@
 namespace qbsync {
 namespace {
 
+// A loaded fill, checked and with every text decoded and every value
+// formatted, so that building its record can no longer fail.
 struct PreparedFill {
   std::string nativeFillId;
   std::string fragment;
-  std::string body;
   std::string internalOrderIdText;
+  std::string serviceOrderId;
+  std::string note;
+  std::string positionText;
+  std::int32_t index = 0;
+  bool serviceIdentity = true;
   HostDateTime utcFillTime = 0;
 };
 
@@ -29,6 +35,20 @@ HostDateTime fillTimeUtc(StudyHost& host, HostDateTime chartTime) {
   return hostTimeToUtc(chartTime, [&host](HostDateTime value, const char* zone) {
     return host.shiftTimeZone(&host, value, zone);
   });
+}
+
+std::string fillBody(const PreparedFill& p, const FillPhaseInputs& inputs, const std::string& zoneName) {
+  std::string body = ",\"kind\":\"fill\",\"native_fill_id\":" + jsonQuote(p.nativeFillId) + p.fragment;
+  body += ",\"native_fill_index\":" + std::to_string(p.index);
+  body += ",\"identity_quality\":";
+  body += p.serviceIdentity ? "\"service\"" : "\"local_fallback\"";
+  body += ",\"internal_order_id\":" + jsonQuote(p.internalOrderIdText);
+  body += ",\"service_order_id\":" + jsonQuote(p.serviceOrderId);
+  body += ",\"position_quantity\":" + jsonQuote(p.positionText);
+  body += ",\"note\":" + jsonQuote(p.note);
+  body += ",\"instrument_metadata\":" + inputs.metadataText;
+  body += ",\"source_chart_timezone\":" + jsonQuote(zoneName);
+  return body;
 }
 
 bool isFresh(HostDateTime utcFillTime) {
@@ -63,10 +83,12 @@ std::optional<CaptureCandidate> runFillPhase(StudyHost& host, CollectorState& st
     }
     if (fill.quantity <= 0) fail("Zero/negative fill quantity observed; collection paused for review.");
     const std::string serviceId = decodeHostText(fill.serviceExecutionId);
-    const std::string serviceOrderId = decodeHostText(fill.serviceOrderId);
-    const std::string note = decodeHostText(fill.note);
 
     PreparedFill p;
+    p.serviceOrderId = decodeHostText(fill.serviceOrderId);
+    p.note = decodeHostText(fill.note);
+    p.index = i;
+    p.serviceIdentity = !serviceId.empty();
     p.utcFillTime = fillTimeUtc(host, fill.fillTime);
     p.fragment = ",\"executed_at\":" + jsonQuote(formatHostDateTime(p.utcFillTime) + "Z") +
                  ",\"side\":" + jsonQuote(sideText(fill.side)) +
@@ -87,16 +109,7 @@ std::optional<CaptureCandidate> runFillPhase(StudyHost& host, CollectorState& st
       }
     }
 
-    p.body = ",\"kind\":\"fill\",\"native_fill_id\":" + jsonQuote(p.nativeFillId) + p.fragment;
-    p.body += ",\"native_fill_index\":" + std::to_string(i);
-    p.body += ",\"identity_quality\":";
-    p.body += serviceId.empty() ? "\"local_fallback\"" : "\"service\"";
-    p.body += ",\"internal_order_id\":" + jsonQuote(p.internalOrderIdText);
-    p.body += ",\"service_order_id\":" + jsonQuote(serviceOrderId);
-    p.body += ",\"position_quantity\":" + jsonQuote(decimalText(fill.positionQuantity));
-    p.body += ",\"note\":" + jsonQuote(note);
-    p.body += ",\"instrument_metadata\":" + inputs.metadataText;
-    p.body += ",\"source_chart_timezone\":" + jsonQuote(zoneName);
+    p.positionText = decimalText(fill.positionQuantity);
     prepared.push_back(std::move(p));
   }
   if (fillTotal(host) != total) fail("Fill history changed during collection; retrying without advancing a cursor.");
@@ -106,7 +119,11 @@ std::optional<CaptureCandidate> runFillPhase(StudyHost& host, CollectorState& st
   for (const PreparedFill& p : prepared) {
     if (written >= kMaxFillRecordsPerPoll) break;
     const std::string eventId = fillEventId(state, p.nativeFillId, p.fragment);
-    if (!writeEventRecord(state, eventId, p.body, ".json")) continue;
+    // A fill known to be recorded needs no record text: most loaded fills of
+    // a steady poll are, and building each one's text would be most of the
+    // poll's own work.
+    if (state.knownNames.count(eventId + ".json") != 0) continue;
+    if (!writeEventRecord(state, eventId, fillBody(p, inputs, zoneName), ".json")) continue;
     ++written;
     if (!inputs.replay && inputs.captureFreshFills && isFresh(p.utcFillTime)) {
       candidate = CaptureCandidate{"fill:" + eventId, p.internalOrderIdText};
