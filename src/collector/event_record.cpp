@@ -10,12 +10,18 @@ namespace qbsync {
 
 bool writeEventRecord(CollectorState& state, const std::string& eventId, const std::string& body,
                       const std::string& extension) {
+  return writeEventRecord(state, eventId, [&body] { return body; }, extension);
+}
+
+bool writeEventRecord(CollectorState& state, const std::string& eventId, const std::function<std::string()>& body,
+                      const std::string& extension) {
   const std::string key = eventId + extension;
+  if (state.knownNames.count(key) != 0) return false;
   const std::string path = state.outboxDir + "\\" + key;
   // Once the names are complete an unknown name needs no lookup (publishOnce
   // still refuses a file that is there): an already-recorded fill costs a
   // search in memory, even in the first poll after a restart.
-  if (state.knownNames.count(key) != 0 || (!state.knownNamesComplete && pathExists(path))) {
+  if (!state.knownNamesComplete && pathExists(path)) {
     state.knownNames.insert(key);
     return false;
   }
@@ -23,7 +29,7 @@ bool writeEventRecord(CollectorState& state, const std::string& eventId, const s
   std::string record = "{\"schema_version\":1,\"event_id\":" + jsonQuote(eventId);
   record += state.sourceFragment;
   record += ",\"observed_at\":" + jsonQuote(utcNowText());
-  record += body;
+  record += body();
   record += "}\n";
   if (record.size() > kMaxEventRecordBytes) throw std::runtime_error(kRecordTooLarge);
   // Compared as "what remains" so that a size already above the budget cannot wrap.

@@ -4,6 +4,7 @@
 #define QB_COLLECTOR_EVENT_RECORD_H
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "collector/collector_state.h"
@@ -27,6 +28,12 @@ inline constexpr char kOutboxCapacityReached[] =
 // Throws kRecordTooLarge, kOutboxCapacityReached (outbox size plus record
 // beyond state.budget) or the texts of publishOnce. Chart thread only.
 bool writeEventRecord(CollectorState& state, const std::string& eventId, const std::string& body,
+                      const std::string& extension);
+
+// The same, with the body built by `body` only when the record is to be
+// written: a caller with many records that are mostly known already (the
+// fills of a steady poll) pays nothing for their text.
+bool writeEventRecord(CollectorState& state, const std::string& eventId, const std::function<std::string()>& body,
                       const std::string& extension);
 
 // Event id of a fill: sha256Hex of the scope digest, "|fill|", the quoted

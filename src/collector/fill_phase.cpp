@@ -37,7 +37,13 @@ HostDateTime fillTimeUtc(StudyHost& host, HostDateTime chartTime) {
   });
 }
 
-std::string fillBody(const PreparedFill& p, const FillPhaseInputs& inputs, const std::string& zoneName) {
+// What every fill record of a poll shares.
+struct SharedFillTexts {
+  const std::string& metadataText;
+  const std::string& zoneName;
+};
+
+std::string fillBody(const PreparedFill& p, const SharedFillTexts& shared) {
   std::string body = ",\"kind\":\"fill\",\"native_fill_id\":" + jsonQuote(p.nativeFillId) + p.fragment;
   body += ",\"native_fill_index\":" + std::to_string(p.index);
   body += ",\"identity_quality\":";
@@ -46,8 +52,8 @@ std::string fillBody(const PreparedFill& p, const FillPhaseInputs& inputs, const
   body += ",\"service_order_id\":" + jsonQuote(p.serviceOrderId);
   body += ",\"position_quantity\":" + jsonQuote(p.positionText);
   body += ",\"note\":" + jsonQuote(p.note);
-  body += ",\"instrument_metadata\":" + inputs.metadataText;
-  body += ",\"source_chart_timezone\":" + jsonQuote(zoneName);
+  body += ",\"instrument_metadata\":" + shared.metadataText;
+  body += ",\"source_chart_timezone\":" + jsonQuote(shared.zoneName);
   return body;
 }
 
@@ -114,16 +120,16 @@ std::optional<CaptureCandidate> runFillPhase(StudyHost& host, CollectorState& st
   }
   if (fillTotal(host) != total) fail("Fill history changed during collection; retrying without advancing a cursor.");
 
+  const SharedFillTexts shared{inputs.metadataText, zoneName};
   std::optional<CaptureCandidate> candidate;
   std::size_t written = 0;
   for (const PreparedFill& p : prepared) {
     if (written >= kMaxFillRecordsPerPoll) break;
     const std::string eventId = fillEventId(state, p.nativeFillId, p.fragment);
-    // A fill known to be recorded needs no record text: most loaded fills of
-    // a steady poll are, and building each one's text would be most of the
-    // poll's own work.
-    if (state.knownNames.count(eventId + ".json") != 0) continue;
-    if (!writeEventRecord(state, eventId, fillBody(p, inputs, zoneName), ".json")) continue;
+    // Most loaded fills of a steady poll are recorded already; building each
+    // one's text would be most of the poll's own work.
+    // Two references: small enough for std::function to hold without allocating.
+    if (!writeEventRecord(state, eventId, [&p, &shared] { return fillBody(p, shared); }, ".json")) continue;
     ++written;
     if (!inputs.replay && inputs.captureFreshFills && isFresh(p.utcFillTime)) {
       candidate = CaptureCandidate{"fill:" + eventId, p.internalOrderIdText};
