@@ -191,20 +191,18 @@ CollectorSnapshot SyncController::collectorSnapshot() {
     // The key is a digest, and each digest acquires a CryptoAPI context (a
     // dozen registry reads); the snapshot is taken on every chart call, so
     // the key is kept for the scope text it was made from.
+    // The root is also created once per scope text rather than on every
+    // call: a file-system call there can wait behind the sender's flushes. A
+    // collector state re-validates and re-creates the root whenever it is
+    // built, so a root removed meanwhile comes back then.
     const std::string scopeText = outboxScopeText(settings_);
     if (scopeText != outbox_scope_text_) {
-      outbox_scope_key_ = outboxScopeKeyOf(scopeText);
+      std::string root = sync_root_ + "\\outbox\\" + outboxScopeKeyOf(scopeText);
+      ensureDirectory(root);
+      outbox_root_ = std::move(root);
       outbox_scope_text_ = scopeText;
     }
-    s.outboxRoot = sync_root_ + "\\outbox\\" + outbox_scope_key_;
-    // Created once per root rather than on every call: the snapshot is taken
-    // on every chart call, and a file-system call there can wait behind the
-    // sender's flushes. A collector state re-validates and re-creates the
-    // root whenever it is built, so a root removed meanwhile comes back then.
-    if (s.outboxRoot != ensured_outbox_root_) {
-      ensureDirectory(s.outboxRoot);
-      ensured_outbox_root_ = s.outboxRoot;
-    }
+    s.outboxRoot = outbox_root_;
     s.collectionActive = allow_sync_input_ && settings_.enabled && startup_error_.empty() &&
                          final_sender_status_.empty() && !senderStoppedByItselfLocked();
     s.syncNotes = settings_.sync_notes;

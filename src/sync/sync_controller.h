@@ -136,8 +136,8 @@ class SyncController {
   std::string sync_root_;
   std::string settings_path_;
   std::string scope_outbox_dir_;
-  std::string outbox_scope_text_, outbox_scope_key_;  // the snapshot's last scope key and its text
-  std::string ensured_outbox_root_;                   // the outbox root the snapshot last created
+  // The snapshot's outbox root, created, for the scope text it was made from.
+  std::string outbox_scope_text_, outbox_root_;
   std::string pause_reason_;
   std::string source_hint_;
   std::string startup_error_;
