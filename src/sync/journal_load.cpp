@@ -34,12 +34,6 @@ nlohmann::json readListedJson(const std::string& dir, const ListedFile& listed, 
                          kSmallFileLimit);
 }
 
-std::vector<std::string> sortedList(const std::string& dir, const std::string& pattern) {
-  std::vector<std::string> names = listFiles(dir, pattern);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<ListedFile> sortedEntries(const std::string& dir, const std::string& pattern) {
   std::vector<ListedFile> entries = listFileEntries(dir, pattern);
   std::sort(entries.begin(), entries.end(),
@@ -136,7 +130,8 @@ void loadBatches(NativeSpool& spool, const LoadFailureSink* sink) {
   bool previousUnapplied = false;
   std::set<std::string> keys;
   std::set<std::string> operations;
-  for (const std::string& name : sortedList(spool.spool_dir, "b-*.json")) {
+  for (const ListedFile& listed : sortedEntries(spool.spool_dir, "b-*.json")) {
+    const std::string& name = listed.name;
     if (isSideFile(name, "b-[0-9]{20}\\.json\\.error\\.json")) continue;
     spool.checkStop();
     std::string culprit = name;
@@ -144,7 +139,7 @@ void loadBatches(NativeSpool& spool, const LoadFailureSink* sink) {
     bool formed = false;
     const bool ok = checked(sink, culprit, [&] {
       const std::string filePath = spool.path(name);
-      const nlohmann::json frozen = readJson(filePath, kSmallFileLimit);
+      const nlohmann::json frozen = readListedJson(spool.spool_dir, listed, kSmallFileLimit);
       batch = readFrozenBatch(frozen);
       batch.path = filePath;
       const bool valid = !previousUnapplied && isIdentifier(batch.key) && !keys.count(batch.key) &&
