@@ -27,6 +27,20 @@ inline void bareDurableWrite(const std::string& target, const std::string& bytes
   if (!MoveFileExA(temp.c_str(), target.c_str(), moveFlags)) throw std::runtime_error("bare MoveFileEx failed");
 }
 
+// The bytes of a record file (at most 64 KiB and its line feed), read the
+// way a bench re-reads what the system wrote. Throws when the read fails.
+inline std::string readRecordFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot read " + path);
+  std::string bytes(70000, '\0');
+  DWORD got = 0;
+  const BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+  CloseHandle(file);
+  if (!ok) throw std::runtime_error("cannot read " + path);
+  bytes.resize(got);
+  return bytes;
+}
+
 // One fill per second from 14:30 UTC; unique times keep the fill order trivial.
 inline std::string fillTimestamp(int n) {
   const int seconds = 14 * 3600 + 30 * 60 + n;

@@ -149,17 +149,6 @@ std::uint64_t bare(BenchHost& h, const std::string& dir) {
   return sum;
 }
 
-std::string readAll(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot read " + path);
-  std::string out(70000, '\0');
-  DWORD got = 0;
-  ReadFile(file, out.data(), static_cast<DWORD>(out.size()), &got, nullptr);
-  CloseHandle(file);
-  out.resize(got);
-  return out;
-}
-
 double micros(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::micro>(b - a).count();
 }
@@ -250,7 +239,7 @@ int record(const std::string& dir, std::int64_t count, std::int64_t fresh, int r
     std::vector<std::string> contents, targets;
     for (const std::string& name : state.knownNames) {
       if (known.count(name) != 0) continue;
-      contents.push_back(readAll(dir + "\\" + name));
+      contents.push_back(qbbench::readRecordFile(dir + "\\" + name));
       char bareName[64];
       std::snprintf(bareName, sizeof bareName, "\\bare-%03d-%06zu.json", r, targets.size());
       targets.push_back(dir + bareName);

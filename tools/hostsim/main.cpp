@@ -146,14 +146,15 @@ int runStep(Workspace& charts, StudyFunction study, const Scenario& scenario, co
       std::vector<bool> met(charts.size(), false);
       for (std::int64_t calls = 1;; ++calls) {
         callAll();
+        // The file is the same for every chart.
+        const bool fileHit =
+            !u.fileExists.empty() && GetFileAttributesW(wide(windowsPath(u.fileExists)).c_str()) != INVALID_FILE_ATTRIBUTES;
         bool all = true;
         for (std::size_t k = 0; k < charts.size(); ++k) {
           const SimHost& host = *charts[k];
           const bool logHit = !u.logContains.empty() && host.logSince(logFrom[k], u.logContains);
           const bool statusHit =
               !u.statusContains.empty() && host.statusText().find(u.statusContains) != std::string::npos;
-          const bool fileHit = !u.fileExists.empty() &&
-                               GetFileAttributesW(wide(windowsPath(u.fileExists)).c_str()) != INVALID_FILE_ATTRIBUTES;
           if (logHit || statusHit || fileHit) met[k] = true;
           all = all && met[k];
         }

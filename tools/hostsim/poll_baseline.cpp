@@ -38,18 +38,6 @@ bool isRecordName(const char* name) {
   return true;
 }
 
-std::string readWhole(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("poll baseline: cannot read " + path);
-  std::string bytes(70000, '\0');
-  DWORD got = 0;
-  const BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-  CloseHandle(file);
-  if (!ok) throw std::runtime_error("poll baseline: cannot read " + path);
-  bytes.resize(got);
-  return bytes;
-}
-
 }  // namespace
 
 void PollBaseline::noteLog(const std::string& message) {
@@ -104,7 +92,7 @@ bool PollBaseline::measure(StudyHost& host, Result& result) {
 
   // The publishes, with the bytes of the poll's own new records.
   std::vector<std::string> contents;
-  for (const std::string& name : fresh) contents.push_back(readWhole(scopeDir_ + "\\" + name));
+  for (const std::string& name : fresh) contents.push_back(qbbench::readRecordFile(scopeDir_ + "\\" + name));
   std::vector<std::string> copies;
   for (std::size_t k = 0; k < contents.size(); ++k) {
     copies.push_back(scopeDir_ + "\\bare-baseline-" + std::to_string(++copies_) + ".qbb");
